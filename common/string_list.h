@@ -1,0 +1,29 @@
+// A list of names held as one multi-string block: consecutive NUL-terminated strings
+// closed by an extra NUL, the layout of the host's add and delete lists.
+#pragma once
+
+#include <cstdint>
+
+class StringList {
+public:
+    StringList();                              // throws int 11 when out of memory
+    explicit StringList(const char* multiString); // throws int 11 when out of memory
+    ~StringList();
+    StringList(const StringList&) = delete;
+    StringList& operator=(const StringList&) = delete;
+
+    void Release();
+    void Recount();
+    char* Next();
+    int Add(const char* s);
+    bool Find(const char* s, bool ignoreCase);
+    void Sort(bool descending);
+
+    // Starts a walk: the current string is the first one.
+    char* Rewind() { cursor = buffer; return buffer && *buffer ? buffer : nullptr; }
+
+    char* buffer;
+    char* cursor;
+    int count;
+    int size;
+};

@@ -1,0 +1,23 @@
+// The exported functions of the plug-in, with the host's argument types.
+#pragma once
+
+#include "frame/wcx.h"
+
+// The host's BOOL: a 32-bit int.
+using BOOL_RESULT = int;
+
+KYR_EXPORT void* KYR_CALL OpenArchive(tOpenArchiveData* ArchiveData);
+KYR_EXPORT int KYR_CALL ReadHeader(void* hArcData, tHeaderData* HeaderData);
+KYR_EXPORT int KYR_CALL ProcessFile(void* hArcData, int Operation, char* DestPath, char* DestName);
+KYR_EXPORT int KYR_CALL CloseArchive(void* hArcData);
+KYR_EXPORT int KYR_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
+KYR_EXPORT int KYR_CALL DeleteFiles(char* PackedFile, char* DeleteList);
+KYR_EXPORT int KYR_CALL GetPackerCaps();
+KYR_EXPORT void KYR_CALL ConfigurePacker(platform::WindowHandle Parent, platform::ModuleHandle DllInstance);
+KYR_EXPORT BOOL_RESULT KYR_CALL CanYouHandleThisFile(char* FileName);
+KYR_EXPORT void KYR_CALL PackSetDefaultParams(PackDefaultParamStruct* dps);
+KYR_EXPORT void KYR_CALL SetChangeVolProc(void* hArcData, tChangeVolProc pChangeVolProc1);
+KYR_EXPORT void KYR_CALL SetProcessDataProc(void* hArcData, tProcessDataProc pProcessDataProc);
+
+// Releases what the library holds; called when the library is unloaded.
+void OnPluginUnload();

@@ -1,0 +1,88 @@
+// The host's packer plug-in interface: records, callbacks, result codes and flags,
+// laid out as the host publishes them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum {
+    E_SUCCESS = 0,
+    E_END_ARCHIVE = 10,
+    E_NO_MEMORY = 11,
+    E_BAD_DATA = 12,
+    E_BAD_ARCHIVE = 13,
+    E_UNKNOWN_FORMAT = 14,
+    E_EOPEN = 15,
+    E_ECREATE = 16,
+    E_ECLOSE = 17,
+    E_EREAD = 18,
+    E_EWRITE = 19,
+    E_SMALL_BUF = 20,
+    E_EABORTED = 21,
+    E_NO_FILES = 22,
+    E_TOO_MANY_FILES = 23,
+    E_NOT_SUPPORTED = 24,
+};
+
+enum { PK_OM_LIST = 0, PK_OM_EXTRACT = 1 };
+enum { PK_SKIP = 0, PK_TEST = 1, PK_EXTRACT = 2 };
+enum {
+    PK_CAPS_NEW = 1,
+    PK_CAPS_MODIFY = 2,
+    PK_CAPS_MULTIPLE = 4,
+    PK_CAPS_DELETE = 8,
+    PK_CAPS_OPTIONS = 16,
+    PK_CAPS_MEMPACK = 32,
+    PK_CAPS_BY_CONTENT = 64,
+};
+enum { PK_PACK_MOVE_FILES = 1, PK_PACK_SAVE_PATHS = 2 };
+
+constexpr int kHostPathMax = 260;
+
+typedef int(KYR_CALL* tChangeVolProc)(char* ArcName, int Mode);
+typedef int(KYR_CALL* tProcessDataProc)(char* FileName, int Size);
+
+struct tOpenArchiveData {
+    char* ArcName;
+    int OpenMode;
+    int OpenResult;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
+struct tHeaderData {
+    char ArcName[kHostPathMax];
+    char FileName[kHostPathMax];
+    int Flags;
+    int PackSize;
+    int UnpSize;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
+struct PackDefaultParamStruct {
+    int size;
+    uint32_t PluginInterfaceVersionLow;
+    uint32_t PluginInterfaceVersionHi;
+    char DefaultIniName[kHostPathMax];
+};
+
+static_assert(sizeof(PackDefaultParamStruct) == 272, "host record layout");
+static_assert(sizeof(void*) != 4 || sizeof(tOpenArchiveData) == 28, "host record layout");
+static_assert(sizeof(void*) != 4 || sizeof(tHeaderData) == 572, "host record layout");
+static_assert(sizeof(void*) != 8 || sizeof(tHeaderData) == 584, "host record layout");
+
+// Human-readable meaning of a result code, for messages.
+const char* ResultCodeName(int code);
+const char* ResultCodeMeaning(int code);

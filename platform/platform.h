@@ -1,0 +1,102 @@
+// The one seam between the plug-in and the operating system. Everything that differs
+// between the Windows runtime and POSIX is declared here and implemented twice.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define KYR_CALL __stdcall
+// The Windows exports are named by the module-definition file.
+#define KYR_EXPORT extern "C"
+#else
+#define KYR_CALL
+#define KYR_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace platform {
+
+// Host window and module handles travel through the plug-in as opaque values.
+using WindowHandle = void*;
+using ModuleHandle = void*;
+
+// The directory bit of a directory search result, as the Windows runtime reports it.
+constexpr uint32_t kAttrDirectory = 0x10;
+
+// What a directory search tells about one file.
+struct FoundFile {
+    std::string name;      // last path component
+    uint64_t size = 0;     // bytes
+    int64_t writeTime = 0; // seconds since 1970 UTC
+    uint32_t attrib = 0;   // kAttrDirectory for folders
+};
+
+// FileAttr value handed to the host for every entry: the archive attribute on Windows,
+// a regular file with mode 0644 for the POSIX file managers.
+uint32_t HostFileAttribute();
+
+// Separator that host paths use; archives always store '\'.
+char HostSeparator();
+// Host name -> archive name ('/' becomes '\' where the host uses '/').
+void ToArchiveSeparators(char* name);
+// Archive name -> host name.
+void ToHostSeparators(char* name);
+bool IsSeparator(char c);
+
+// Opens a file for binary reading while other programs may read and write it.
+FILE* OpenSharedRead(const char* path);
+
+// Looks up one path; false when it does not exist.
+bool FindFile(const char* path, FoundFile* out);
+// Lists a folder's entries without "." and ".."; false when it cannot be read.
+bool ListDirectory(const char* dir, std::vector<FoundFile>* out);
+
+// Creates a new file that did not exist before, in `dir` (or the current folder when empty),
+// named prefix + serial number, opened for binary writing; null when impossible.
+FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* nameOut);
+// Replaces `to` by `from` in one step; the old `to` stays when it fails.
+bool ReplaceFileAtomically(const char* from, const char* to);
+bool DeleteFileAt(const char* path);
+bool MakeDirectory(const char* path);
+
+// Sets an open file's length, extending with zero bytes.
+bool ExtendFile(FILE* file, int64_t length);
+// Length of an open file, or -1.
+int64_t OpenFileLength(FILE* file);
+
+// Case-insensitive comparison of the runtime, and the collation used to order names.
+int CompareNoCase(const char* a, const char* b);
+int CollateNoCase(const char* a, const char* b);
+// Puts the user's ANSI code page locale in force while it lives (Windows), restoring the
+// previous one afterwards; on POSIX collation is byte-wise and this does nothing.
+class CollationScope {
+public:
+    CollationScope();
+    ~CollationScope();
+    CollationScope(const CollationScope&) = delete;
+    CollationScope& operator=(const CollationScope&) = delete;
+
+private:
+    std::string m_previous;
+};
+
+// Local calendar time of a UTC time stamp; false when it cannot be represented.
+bool ToLocalTime(int64_t utcSeconds, struct tm* out);
+
+// Dynamic loading, used by the command-line host.
+void* LoadLibraryFile(const char* path, std::string* error);
+void* LibrarySymbol(void* library, const char* name);
+void CloseLibraryFile(void* library);
+std::string ExecutableDirectory();
+// File name of the plug-in binary this build makes.
+const char* PluginFileName();
+bool IsTerminal(FILE* stream);
+// Runs a command line through the system's shell; returns its exit status, or -1.
+int RunCommandLine(const std::string& commandLine);
+// Quotes one argument for RunCommandLine.
+std::string QuoteArgument(const std::string& arg);
+
+} // namespace platform

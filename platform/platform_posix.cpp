@@ -1,0 +1,161 @@
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <climits>
+#include <cstring>
+
+namespace platform {
+
+uint32_t HostFileAttribute() { return 0100644; }
+
+char HostSeparator() { return '/'; }
+
+void ToArchiveSeparators(char* name) {
+    for (; name && *name; ++name)
+        if (*name == '/') *name = '\\';
+}
+
+void ToHostSeparators(char* name) {
+    for (; name && *name; ++name)
+        if (*name == '\\') *name = '/';
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+FILE* OpenSharedRead(const char* path) { return path ? std::fopen(path, "rb") : nullptr; }
+
+static void FillFound(const struct stat& st, const char* name, FoundFile* out) {
+    out->name = name;
+    out->size = static_cast<uint64_t>(st.st_size);
+    out->writeTime = static_cast<int64_t>(st.st_mtime);
+    out->attrib = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
+}
+
+bool FindFile(const char* path, FoundFile* out) {
+    struct stat st;
+    if (!path || !*path || stat(path, &st) != 0) return false;
+    const char* slash = std::strrchr(path, '/');
+    FillFound(st, slash && slash[1] ? slash + 1 : path, out);
+    return true;
+}
+
+bool ListDirectory(const char* dir, std::vector<FoundFile>* out) {
+    DIR* d = opendir(dir && *dir ? dir : ".");
+    if (!d) return false;
+    std::string base = dir && *dir ? dir : ".";
+    if (base.back() != '/') base += '/';
+    while (struct dirent* e = readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        struct stat st;
+        if (stat((base + e->d_name).c_str(), &st) != 0) continue;
+        FoundFile f;
+        FillFound(st, e->d_name, &f);
+        out->push_back(std::move(f));
+    }
+    closedir(d);
+    return true;
+}
+
+FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* nameOut) {
+    std::string base = dir;
+    if (!base.empty() && base.back() != '/') base += '/';
+    for (unsigned serial = 1; serial < 100000; ++serial) {
+        std::string name = base + prefix + "." + std::to_string(getpid()) + "." + std::to_string(serial) + ".tmp";
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        FILE* f = fdopen(fd, "w+b");
+        if (!f) {
+            close(fd);
+            unlink(name.c_str());
+            return nullptr;
+        }
+        if (nameOut) *nameOut = name;
+        return f;
+    }
+    return nullptr;
+}
+
+bool ReplaceFileAtomically(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool DeleteFileAt(const char* path) { return path && unlink(path) == 0; }
+
+bool MakeDirectory(const char* path) { return mkdir(path, 0755) == 0 || errno == EEXIST; }
+
+bool ExtendFile(FILE* file, int64_t length) {
+    if (!file || std::fflush(file) != 0) return false;
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+int64_t OpenFileLength(FILE* file) {
+    if (!file) return -1;
+    off_t here = ftello(file);
+    if (here < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+    off_t end = ftello(file);
+    if (fseeko(file, here, SEEK_SET) != 0) return -1;
+    return end;
+}
+
+int CompareNoCase(const char* a, const char* b) { return strcasecmp(a, b); }
+
+int CollateNoCase(const char* a, const char* b) { return strcasecmp(a, b); }
+
+CollationScope::CollationScope() {}
+CollationScope::~CollationScope() {}
+
+bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
+    time_t t = static_cast<time_t>(utcSeconds);
+    return localtime_r(&t, out) != nullptr;
+}
+
+void* LoadLibraryFile(const char* path, std::string* error) {
+    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!lib && error) *error = dlerror();
+    return lib;
+}
+
+void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibraryFile(void* library) {
+    if (library) dlclose(library);
+}
+
+std::string ExecutableDirectory() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    buf[n] = 0;
+    char* slash = std::strrchr(buf, '/');
+    if (slash) *slash = 0;
+    return buf;
+}
+
+const char* PluginFileName() { return "kyrzbk.wcx"; }
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int RunCommandLine(const std::string& commandLine) {
+    int status = std::system(commandLine.c_str());
+    if (status == -1 || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string QuoteArgument(const std::string& arg) {
+    std::string out = "'";
+    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace platform

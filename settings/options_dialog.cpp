@@ -1,0 +1,3 @@
+#include "settings/options_dialog.h"
+
+void RunOptionsDialog(platform::WindowHandle, platform::ModuleHandle) {}

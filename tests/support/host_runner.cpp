@@ -1,0 +1,42 @@
+#include "tests/support/host_runner.h"
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "tests/support/temp_dir.h"
+
+#ifndef KYRZBK_TEST_PLUGIN
+#define KYRZBK_TEST_PLUGIN ""
+#endif
+#ifndef KYRZBK_TEST_HOST
+#define KYRZBK_TEST_HOST ""
+#endif
+
+namespace {
+std::string FromEnv(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+} // namespace
+
+std::string TestPluginPath() { return FromEnv("KYRZBK_TEST_PLUGIN", KYRZBK_TEST_PLUGIN); }
+std::string TestHostPath() { return FromEnv("KYRZBK_TEST_HOST", KYRZBK_TEST_HOST); }
+
+HostRun RunHostCommand(const std::vector<std::string>& args, const std::string& workDir) {
+    TempDir scratch;
+    std::string outFile = scratch.File("stdout.txt");
+    std::string errFile = scratch.File("stderr.txt");
+    std::string line;
+    if (!workDir.empty()) line += "cd " + platform::QuoteArgument(workDir) + " && ";
+    line += platform::QuoteArgument(TestHostPath());
+    bool pluginGiven = false;
+    for (const std::string& a : args) pluginGiven |= a == "--plugin";
+    if (!pluginGiven) line += " --plugin " + platform::QuoteArgument(TestPluginPath());
+    for (const std::string& a : args) line += " " + platform::QuoteArgument(a);
+    line += " >" + platform::QuoteArgument(outFile) + " 2>" + platform::QuoteArgument(errFile);
+    HostRun run;
+    run.status = platform::RunCommandLine(line);
+    run.out = FileExists(outFile) ? ReadFileText(outFile) : "";
+    run.err = FileExists(errFile) ? ReadFileText(errFile) : "";
+    return run;
+}

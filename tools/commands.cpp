@@ -1,0 +1,20 @@
+#include <cstdio>
+
+#include "tools/host.h"
+
+namespace {
+
+int Caps(HostContext& ctx, const std::vector<std::string>& args) {
+    if (!args.empty()) return UsageError("caps takes no arguments");
+    std::printf("%d\n", ctx.api->GetPackerCaps());
+    return 0;
+}
+
+const HostCommand kCommands[] = {
+    {"caps", "", "print the plug-in's capability flags (GetPackerCaps)", Caps},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+} // namespace
+
+const HostCommand* HostCommands() { return kCommands; }

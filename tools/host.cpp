@@ -1,0 +1,88 @@
+#include "tools/host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kyrzbk_version.h"
+
+int ReportFailure(const std::string& file, int code) {
+    std::fprintf(stderr, "kyrzbk: %s: error %d %s (%s)\n", file.c_str(), code, ResultCodeName(code),
+                 ResultCodeMeaning(code));
+    return code;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kyrzbk: %s (see kyrzbk --help)\n", message.c_str());
+    return kUsageExitStatus;
+}
+
+namespace {
+
+void PrintHelp() {
+    std::printf("usage: kyrzbk [--plugin PATH] [--ini FILE] [--quiet] COMMAND ...\n\n"
+                "Drives the kyrzbk packer plug-in through its exported functions, as the file manager does.\n\n"
+                "options:\n"
+                "  --plugin PATH  plug-in binary to load (default: %s beside this program)\n"
+                "  --ini FILE     settings file handed to the plug-in (default: $KYRZBK_INI, else none)\n"
+                "  --quiet        no progress display\n"
+                "  --version      print the version and exit\n\n"
+                "commands:\n",
+                platform::PluginFileName());
+    for (const HostCommand* c = HostCommands(); c->name; ++c)
+        std::printf("  %-8s %-40s %s\n", c->name, c->usage, c->summary);
+    std::printf("\nExit status: 0 on success, otherwise the plug-in's result code (10-24), 2 for usage errors.\n");
+}
+
+const HostCommand* FindCommand(const std::string& name) {
+    for (const HostCommand* c = HostCommands(); c->name; ++c)
+        if (name == c->name) return c;
+    return nullptr;
+}
+
+} // namespace
+
+int RunHost(int argc, char** argv) {
+    HostContext ctx;
+    ctx.pluginPath = platform::ExecutableDirectory() + "/" + platform::PluginFileName();
+    if (const char* ini = std::getenv("KYRZBK_INI")) ctx.iniPath = ini;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--version") {
+            std::printf("kyrzbk %s\n", KYRZBK_VERSION);
+            return 0;
+        } else if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 0;
+        } else if (arg == "--quiet" || arg == "-q") {
+            ctx.quiet = true;
+        } else if ((arg == "--plugin" || arg == "--ini") && i + 1 < argc) {
+            (arg == "--plugin" ? ctx.pluginPath : ctx.iniPath) = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) return UsageError("no command given");
+    const HostCommand* command = FindCommand(argv[i]);
+    if (!command) return UsageError(std::string("unknown command ") + argv[i]);
+    std::vector<std::string> args(argv + i + 1, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::printf("usage: kyrzbk [options] %s %s\n  %s\n", command->name, command->usage, command->summary);
+            return 0;
+        }
+    }
+
+    PluginApi api;
+    std::string error;
+    if (!api.Load(ctx.pluginPath, &error)) {
+        std::fprintf(stderr, "kyrzbk: %s\n", error.c_str());
+        return E_EOPEN;
+    }
+    api.SetDefaultParams(ctx.iniPath);
+    ctx.api = &api;
+    return command->run(ctx, args);
+}

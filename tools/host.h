@@ -1,0 +1,36 @@
+// The command-line host: options shared by all commands, and the command table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/plugin_api.h"
+
+struct HostContext {
+    PluginApi* api = nullptr;
+    std::string pluginPath;
+    std::string iniPath;
+    bool quiet = false;
+};
+
+using CommandFn = int (*)(HostContext& ctx, const std::vector<std::string>& args);
+
+struct HostCommand {
+    const char* name;
+    const char* usage;   // arguments after the command name
+    const char* summary; // one line for --help
+    CommandFn run;
+};
+
+// All commands, ended by an entry with a null name.
+const HostCommand* HostCommands();
+
+// Prints the one-line failure message and returns the code as the exit status.
+int ReportFailure(const std::string& file, int code);
+// Prints a usage error and returns the exit status for it.
+int UsageError(const std::string& message);
+
+// Runs the host with command-line arguments; returns the exit status.
+int RunHost(int argc, char** argv);
+
+constexpr int kUsageExitStatus = 2;

@@ -1,0 +1,3 @@
+#include "tools/host.h"
+
+int main(int argc, char** argv) { return RunHost(argc, argv); }
