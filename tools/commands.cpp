@@ -1,20 +1,19 @@
-#include <cstdio>
+#include <algorithm>
 
 #include "tools/host.h"
 
 namespace {
-
-int Caps(HostContext& ctx, const std::vector<std::string>& args) {
-    if (!args.empty()) return UsageError("caps takes no arguments");
-    std::printf("%d\n", ctx.api->GetPackerCaps());
-    return 0;
+std::vector<HostCommand>& Registry() {
+    static std::vector<HostCommand> commands;
+    return commands;
 }
-
-const HostCommand kCommands[] = {
-    {"caps", "", "print the plug-in's capability flags (GetPackerCaps)", Caps},
-    {nullptr, nullptr, nullptr, nullptr},
-};
-
 } // namespace
 
-const HostCommand* HostCommands() { return kCommands; }
+HostCommandRegistration::HostCommandRegistration(const HostCommand& command) {
+    auto& commands = Registry();
+    commands.push_back(command);
+    std::stable_sort(commands.begin(), commands.end(),
+                     [](const HostCommand& a, const HostCommand& b) { return a.order < b.order; });
+}
+
+const std::vector<HostCommand>& HostCommands() { return Registry(); }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kyrzbk_version.h"
+#include "tools/progress.h"
 
 int ReportFailure(const std::string& file, int code) {
     std::fprintf(stderr, "kyrzbk: %s: error %d %s (%s)\n", file.c_str(), code, ResultCodeName(code),
@@ -29,14 +30,13 @@ void PrintHelp() {
                 "  --version      print the version and exit\n\n"
                 "commands:\n",
                 platform::PluginFileName());
-    for (const HostCommand* c = HostCommands(); c->name; ++c)
-        std::printf("  %-8s %-40s %s\n", c->name, c->usage, c->summary);
+    for (const HostCommand& c : HostCommands()) std::printf("  %-8s %-40s %s\n", c.name, c.usage, c.summary);
     std::printf("\nExit status: 0 on success, otherwise the plug-in's result code (10-24), 2 for usage errors.\n");
 }
 
 const HostCommand* FindCommand(const std::string& name) {
-    for (const HostCommand* c = HostCommands(); c->name; ++c)
-        if (name == c->name) return c;
+    for (const HostCommand& c : HostCommands())
+        if (name == c.name) return &c;
     return nullptr;
 }
 
@@ -72,6 +72,7 @@ int RunHost(int argc, char** argv) {
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
             std::printf("usage: kyrzbk [options] %s %s\n  %s\n", command->name, command->usage, command->summary);
+            if (command->help) std::printf("\n%s", command->help);
             return 0;
         }
     }
@@ -84,5 +85,6 @@ int RunHost(int argc, char** argv) {
     }
     api.SetDefaultParams(ctx.iniPath);
     ctx.api = &api;
+    ConfigureProgress(!ctx.quiet);
     return command->run(ctx, args);
 }

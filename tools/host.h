@@ -16,14 +16,21 @@ struct HostContext {
 using CommandFn = int (*)(HostContext& ctx, const std::vector<std::string>& args);
 
 struct HostCommand {
+    int order;           // place in the help listing
     const char* name;
     const char* usage;   // arguments after the command name
     const char* summary; // one line for --help
     CommandFn run;
+    const char* help = nullptr; // longer text for COMMAND --help, or null
 };
 
-// All commands, ended by an entry with a null name.
-const HostCommand* HostCommands();
+// Each command file registers its commands with a static HostCommandRegistration.
+struct HostCommandRegistration {
+    explicit HostCommandRegistration(const HostCommand& command);
+};
+
+// All registered commands, in help order.
+const std::vector<HostCommand>& HostCommands();
 
 // Prints the one-line failure message and returns the code as the exit status.
 int ReportFailure(const std::string& file, int code);

@@ -1,0 +1,42 @@
+#include "tools/archive_session.h"
+
+#include <cstring>
+#include <vector>
+
+ArchiveSession::ArchiveSession(PluginApi& api, const std::string& path, int openMode)
+    : m_api(api), m_path(path), m_openMode(openMode) {}
+
+ArchiveSession::~ArchiveSession() { Close(); }
+
+int ArchiveSession::Open(tProcessDataProc progress) {
+    std::vector<char> name(m_path.begin(), m_path.end());
+    name.push_back(0);
+    tOpenArchiveData data = {};
+    data.ArcName = name.data();
+    data.OpenMode = m_openMode;
+    m_handle = m_api.OpenArchive(&data);
+    if (!m_handle) return data.OpenResult ? data.OpenResult : E_UNKNOWN_FORMAT;
+    m_api.SetProcessDataProc(m_handle, progress);
+    return 0;
+}
+
+int ArchiveSession::NextHeader(tHeaderData* header) {
+    std::memset(header, 0, sizeof *header);
+    return m_api.ReadHeader(m_handle, header);
+}
+
+int ArchiveSession::Process(int operation, const std::string& destPath, const std::string& destName) {
+    std::vector<char> path(destPath.begin(), destPath.end());
+    std::vector<char> name(destName.begin(), destName.end());
+    path.push_back(0);
+    name.push_back(0);
+    return m_api.ProcessFile(m_handle, operation, destPath.empty() ? nullptr : path.data(),
+                             destName.empty() ? nullptr : name.data());
+}
+
+int ArchiveSession::Close() {
+    int result = 0;
+    if (m_handle) result = m_api.CloseArchive(m_handle);
+    m_handle = nullptr;
+    return result;
+}

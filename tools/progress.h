@@ -1,0 +1,11 @@
+// The process-data callback the host hands to the plug-in: a progress line on a terminal.
+#pragma once
+
+#include "frame/wcx.h"
+
+// Turns the display on or off (off when standard error is no terminal, or with --quiet).
+void ConfigureProgress(bool enabled);
+// The callback; always answers 1 (go on).
+int KYR_CALL HostProgress(char* text, int count);
+// Ends the current progress line, if one is shown.
+void FinishProgress();
