@@ -16,6 +16,12 @@ public:
     void Recount();
     char* Next();
     int Add(const char* s);
+    // Add, telling success apart from the failure code (which can equal a count).
+    bool TryAdd(const char* s) {
+        int before = count;
+        Add(s);
+        return count == before + 1;
+    }
     bool Find(const char* s, bool ignoreCase);
     void Sort(bool descending);
 

@@ -64,6 +64,8 @@ bool MakeDirectory(const char* path);
 
 // Sets an open file's length, extending with zero bytes.
 bool ExtendFile(FILE* file, int64_t length);
+// Moves to an absolute offset; false on failure.
+bool SeekFile(FILE* file, int64_t offset);
 // Length of an open file, or -1.
 int64_t OpenFileLength(FILE* file);
 
