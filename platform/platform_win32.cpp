@@ -151,6 +151,11 @@ const char* PluginFileName() { return sizeof(void*) == 8 ? "kyrzbk.wcx64" : "kyr
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+void UseBinaryStandardStreams() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
 int RunCommandLine(const std::string& commandLine) {
     // cmd.exe strips one pair of outer quotes from /c arguments.
     return std::system(("\"" + commandLine + "\"").c_str());
