@@ -121,7 +121,9 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {
-    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    // A bare file name would make dlopen search the library path instead of the current folder.
+    std::string file = std::strchr(path, '/') ? path : std::string("./") + path;
+    void* lib = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib && error) *error = dlerror();
     return lib;
 }
