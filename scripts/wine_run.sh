@@ -5,9 +5,9 @@
 # over as Windows paths on drive Z:, which wine maps to the POSIX root.
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WINE="${KYRZBK_WINE:-/usr/lib/wine/wine64}"
-export WINEPREFIX="${KYRZBK_WINEPREFIX:-$here/../build/wineprefix}"
+export WINEPREFIX="${KYRZBK_WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts, no window needed.
 export WINEDLLOVERRIDES="mscoree,mshtml="
