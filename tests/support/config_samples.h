@@ -1,0 +1,26 @@
+// Configurations that several tests, the benchmark and the shipped examples share.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tests/support/config_writer.h"
+
+namespace cfg {
+
+// A constant MAXVAL = 5; version = 3; class Vehicle : Base holding name = "Car" and
+// colors[] = {1.5, {2, 3}}; and the external class Base. Second-game layout only.
+ConfigDescription WorkedExample();
+// Its text, with or without the comment lines.
+std::string WorkedExampleText(bool comments);
+
+// A small vehicle-and-weapon configuration that uses every construct both layouts share:
+// constants, nested classes with and without bases, empty classes, every value and element
+// kind, nested arrays, quotes inside strings and repeated strings.
+ConfigDescription SampleConfig();
+
+// A deterministic configuration whose binarized form is about `bytes` long, made of many
+// classes of ordinary size.
+ConfigDescription GeneratedConfig(size_t bytes);
+
+} // namespace cfg
