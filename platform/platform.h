@@ -94,6 +94,8 @@ std::string ExecutableDirectory();
 // File name of the plug-in binary this build makes.
 const char* PluginFileName();
 bool IsTerminal(FILE* stream);
+// Makes a standard stream pass bytes unchanged (no LF to CR LF translation on Windows).
+void SetBinaryMode(FILE* stream);
 // Runs a command line through the system's shell; returns its exit status, or -1.
 int RunCommandLine(const std::string& commandLine);
 // Quotes one argument for RunCommandLine.

@@ -146,6 +146,8 @@ const char* PluginFileName() { return "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+void SetBinaryMode(FILE*) {}
+
 int RunCommandLine(const std::string& commandLine) {
     int status = std::system(commandLine.c_str());
     if (status == -1 || !WIFEXITED(status)) return -1;

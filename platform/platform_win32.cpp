@@ -151,6 +151,11 @@ const char* PluginFileName() { return sizeof(void*) == 8 ? "kyrzbk.wcx64" : "kyr
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+void SetBinaryMode(FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
 int RunCommandLine(const std::string& commandLine) {
     // cmd.exe strips one pair of outer quotes from /c arguments.
     return std::system(("\"" + commandLine + "\"").c_str());

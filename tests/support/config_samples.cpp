@@ -58,6 +58,79 @@ ConfigDescription SampleConfig() {
     return c;
 }
 
+std::string SampleConfigText(bool tesk) {
+    std::string t = "//constant definitions\r\n"
+                    "\r\n"
+                    "#define MAX_SPEED\t120\r\n"
+                    "#define MIN_ARMOR\t-5\r\n"
+                    "#define WHEELS\t4\r\n"
+                    "\r\n"
+                    "//implementation\r\n"
+                    "\r\n"
+                    "version = 12;\r\n"
+                    "title = \"Sample \"\"Road\"\" Pack\";\r\n"
+                    "class VehicleBase\r\n"
+                    "{\r\n"
+                    "\tmaxSpeed = 90;\r\n"
+                    "\tmass = 1250.500000;\r\n"
+                    "};//class VehicleBase\r\n"
+                    "class Truck : VehicleBase\r\n"
+                    "{\r\n"
+                    "\tmaxSpeed = 80;\r\n"
+                    "\tdisplayName = \"Truck\";\r\n"
+                    "\tcargo[] = \r\n"
+                    "\t{\r\n"
+                    "\t\t\"crate\",\r\n"
+                    "\t\t\"barrel\",\r\n"
+                    "\t\t\"crate\"\r\n"
+                    "\t};//array cargo[3]\r\n"
+                    "\twheelOffsets[] = \r\n"
+                    "\t{\r\n"
+                    "\t\t\r\n"
+                    "\t\t{\r\n"
+                    "\t\t\t-0.750000,\r\n"
+                    "\t\t\t0.250000\r\n"
+                    "\t\t},\r\n"
+                    "\t\t\r\n"
+                    "\t\t{\r\n"
+                    "\t\t\t0.750000,\r\n"
+                    "\t\t\t0.250000\r\n"
+                    "\t\t}\r\n"
+                    "\t};//array wheelOffsets[2]\r\n"
+                    "\tclass Turret\r\n"
+                    "\t{\r\n"
+                    "\t\tturnRate = 0.100000;\r\n"
+                    "\t\tlimits[] = \r\n"
+                    "\t\t{\r\n"
+                    "\t\t\t-30,\r\n"
+                    "\t\t\t30\r\n"
+                    "\t\t};//array limits[2]\r\n"
+                    "\t};//class Turret\r\n";
+    t += tesk ? "\tclass Markings\r\n\t{\r\n\t};//class Markings\r\n" : "\tclass Markings{};//abstract class\r\n";
+    t += "};//class Truck\r\n";
+    t += tesk ? "class Scout : VehicleBase\r\n{\r\n};//class Scout\r\n"
+              : "class Scout : VehicleBase{};//prototype class\r\n";
+    t += "spawnWeights[] = \r\n"
+         "{\r\n"
+         "\t3,\r\n"
+         "\t1,\r\n"
+         "\t0.500000,\r\n"
+         "\t\"rare\",\r\n"
+         "\t\r\n"
+         "\t{\r\n"
+         "\t}\r\n"
+         "};//array spawnWeights[5]\r\n"
+         "emptyNote = \"\";\r\n";
+    return t;
+}
+
+Bytes SampleConfigFile(bool tesk) {
+    if (tesk) return WriteTeskConfig(SampleConfig());
+    KyrLayout layout;
+    layout.withConstants = true;
+    return WriteKyrConfig(SampleConfig(), layout);
+}
+
 ConfigDescription GeneratedConfig(size_t bytes) {
     ConfigDescription c;
     c.constants = {{"LIMIT", 1000}, {"SCALE", 3}};

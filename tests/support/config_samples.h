@@ -18,6 +18,11 @@ std::string WorkedExampleText(bool comments);
 // constants, nested classes with and without bases, empty classes, every value and element
 // kind, nested arrays, quotes inside strings and repeated strings.
 ConfigDescription SampleConfig();
+// Its text with comments, in the second-game layout (tesk) or the first-game layout, whose
+// constants table it is written with; the two differ only in classes without entries.
+std::string SampleConfigText(bool tesk);
+// The sample in either layout, as shipped in examples/.
+Bytes SampleConfigFile(bool tesk);
 
 // A deterministic configuration whose binarized form is about `bytes` long, made of many
 // classes of ordinary size.
