@@ -83,7 +83,7 @@ TEST(DecodeCommand, ShippedExamplesAreTheSamples) {
     for (bool tesk : {true, false}) {
         std::string file = (examples / (tesk ? "tesk_config.bin" : "kyr_config.bin")).string();
         SCOPED_TRACE(file);
-        EXPECT_EQ(ToHex(ReadFileBytes(file)), ToHex(SampleConfigFile(tesk))) << "regenerate with kyrzbk_make_examples";
+        EXPECT_EQ(ToHex(ReadFileBytes(file)), ToHex(SampleConfigFile(tesk))) << "regenerate with kyrzbk_make_examples examples examples";
         HostRun run = RunHostCommand({"--quiet", "decode", file});
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, SampleConfigText(tesk));
