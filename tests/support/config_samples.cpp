@@ -131,11 +131,9 @@ Bytes SampleConfigFile(bool tesk) {
     return WriteKyrConfig(SampleConfig(), layout);
 }
 
-ConfigDescription GeneratedConfig(size_t bytes) {
+ConfigDescription GeneratedConfig(size_t units) {
     ConfigDescription c;
     c.constants = {{"LIMIT", 1000}, {"SCALE", 3}};
-    // Each unit writes about 230 bytes in either layout.
-    size_t units = bytes / 230 + 1;
     c.root.entries.reserve(units + 1);
     c.root.entries.push_back(IntValue("generated", static_cast<int32_t>(units)));
     for (size_t i = 0; i < units; ++i) {

@@ -24,8 +24,8 @@ std::string SampleConfigText(bool tesk);
 // The sample in either layout, as shipped in examples/.
 Bytes SampleConfigFile(bool tesk);
 
-// A deterministic configuration whose binarized form is about `bytes` long, made of many
-// classes of ordinary size.
-ConfigDescription GeneratedConfig(size_t bytes);
+// A deterministic configuration of `units` classes of ordinary size (a value of each kind,
+// an array with a nested class and array), in file order.
+ConfigDescription GeneratedConfig(size_t units);
 
 } // namespace cfg
