@@ -346,6 +346,11 @@ TEST_F(ConfigDecode, TeskFailuresOfTheFileLayout) {
         inner.bodyRef = 1; // its parent's body
         cases.push_back({"class offset back into the parent body",
                          Root({ClassEntry("Outer", "", {IntValue("b", 1), inner})}), TeskLayout{}, 12, 0});
+        // The root body is at 16: base, count, then the value's type, subtype and "zero" end at
+        // 25, where four zero bytes read as a body of its own: no base, no entries. Followed
+        // blindly it would decode as an empty class.
+        cases.push_back({"class offset into the part of its parent already read",
+                         Root({IntValue("zero", 0), RawEntry({0, 'X', 0, 25, 0, 0, 0})}), TeskLayout{}, 12, 0});
     }
     {
         // Each of 40 bodies names the next one twice: a loop-free file that would make the
