@@ -66,6 +66,8 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         if (args[i] == "-C") {
             if (++i >= args.size()) return UsageError("extract: -C needs a folder");
             folder = args[i];
+        } else if (args[i] == "--quiet" || args[i] == "-q") {
+            ConfigureProgress(false);
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return UsageError("extract: unknown option " + args[i]);
         } else if (archive.empty()) {
@@ -135,7 +137,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
     return firstFailure;
 }
 
-HostCommandRegistration registration({20, "extract", "ARCHIVE [-C DIR] [NAME...]",
+HostCommandRegistration registration({20, "extract", "[--quiet] ARCHIVE [-C DIR] [NAME...]",
                                       "extract all entries, or the named ones, below DIR", Extract,
                                       "Extracts every entry of ARCHIVE, or only the entries NAME (a NAME that is a\n"
                                       "folder selects everything below it; letter case does not matter), below\n"

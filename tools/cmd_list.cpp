@@ -49,6 +49,7 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     std::string archive;
     for (const std::string& a : args) {
         if (a == "--json") json = true;
+        else if (a == "--quiet" || a == "-q") ConfigureProgress(false);
         else if (a.size() > 1 && a[0] == '-') return UsageError("list: unknown option " + a);
         else if (archive.empty()) archive = a;
         else return UsageError("list takes one archive");
@@ -84,7 +85,7 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     return closed != 0 ? ReportFailure(archive, closed) : 0;
 }
 
-HostCommandRegistration registration({10, "list", "[--json] ARCHIVE", "list the entries of an archive", List,
+HostCommandRegistration registration({10, "list", "[--json] [--quiet] ARCHIVE", "list the entries of an archive", List,
                                       "Walks the archive as the file manager does (ReadHeader, then ProcessFile\n"
                                       "with PK_SKIP) and prints one line per entry: unpacked size, packed size,\n"
                                       "date and time (local), name.\n\n"

@@ -39,8 +39,14 @@ long long TotalBytes(PluginApi& api, const std::string& archive) {
 }
 
 int Verify(HostContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) return UsageError("verify takes one archive");
-    const std::string& archive = args[0];
+    std::string archive;
+    for (const std::string& a : args) {
+        if (a == "--quiet" || a == "-q") ConfigureProgress(false);
+        else if (a.size() > 1 && a[0] == '-') return UsageError("verify: unknown option " + a);
+        else if (archive.empty()) archive = a;
+        else return UsageError("verify takes one archive");
+    }
+    if (archive.empty()) return UsageError("verify needs an archive");
     fs::path scratch = MakeScratchFolder();
     if (scratch.empty()) return ReportFailure("temporary folder", E_ECREATE);
     std::string target = (scratch / "entry.tmp").string();
@@ -82,7 +88,7 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
     return firstFailure;
 }
 
-HostCommandRegistration registration({30, "verify", "ARCHIVE", "extract every entry to a scratch folder and check it",
+HostCommandRegistration registration({30, "verify", "[--quiet] ARCHIVE", "extract every entry to a scratch folder and check it",
                                       Verify,
                                       "Extracts every entry with ProcessFile(PK_EXTRACT) into a scratch folder that\n"
                                       "is removed afterwards, so that compressed entries are expanded and their\n"
