@@ -139,14 +139,18 @@ void BM_Inflate(benchmark::State& state, const std::string& name) {
     state.counters["ratio%"] = 100.0 * static_cast<double>(d.deflated.size()) / static_cast<double>(d.plain.size());
 }
 
-// Collects bytes per second by benchmark name so the ratios can be printed at the end.
+// Collects bytes per second by benchmark so the ratios can be printed at the end; with
+// repetitions the median stands for the benchmark.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && run.run_type == Run::RT_Iteration)
-                rates[run.benchmark_name()] = it->second.value;
+            if (it == run.counters.end()) continue;
+            if (run.run_type == Run::RT_Iteration && run.repetitions <= 1)
+                rates[run.run_name.str()] = it->second.value;
+            else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                rates[run.run_name.str()] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
