@@ -16,13 +16,13 @@ const std::string& ArchiveOf(int entries) {
     static std::map<int, std::string> paths;
     auto it = paths.find(entries);
     if (it != paths.end()) return it->second;
-    ZbkArchiveSpec spec;
-    spec.records.reserve(static_cast<size_t>(entries));
+    TestArchive layout;
+    layout.records.reserve(static_cast<size_t>(entries));
     for (int i = 0; i < entries; ++i)
-        spec.Stored("folder" + std::to_string(i / 1000) + "\\entry" + std::to_string(i) + ".txt", "data",
+        layout.Stored("folder" + std::to_string(i / 1000) + "\\entry" + std::to_string(i) + ".txt", "data",
                     1700000000u + static_cast<unsigned>(i));
     std::string path = dir.File("list" + std::to_string(entries) + ".zbk");
-    WriteZbkArchive(path, spec);
+    WriteZbkArchive(path, layout);
     return paths.emplace(entries, path).first->second;
 }
 

@@ -47,27 +47,27 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 class ZbkCommands : public ::testing::Test {
 protected:
-    std::string Write(const ZbkArchiveSpec& spec, const std::string& name = "archive.zbk") {
+    std::string Write(const TestArchive& layout, const std::string& name = "archive.zbk") {
         std::string path = dir.File(name);
-        WriteZbkArchive(path, spec);
+        WriteZbkArchive(path, layout);
         return path;
     }
     TempDir dir;
 };
 
 TEST_F(ZbkCommands, ListJsonEscapesNamesAndDecodesTimes) {
-    ZbkArchiveSpec spec;
-    spec.Signed(SignatureBlock({"Packer", "test"}))
+    TestArchive layout;
+    layout.Signed(SignatureBlock({"Packer", "test"}))
         .Stored("dir/a.txt", std::string(100, 'a'), 1600000000)
         .Compressed("say \"hi\"\x01\t\xE9.txt", std::string(3000, 'z'), 1700000001);
-    std::string archive = Write(spec);
+    std::string archive = Write(layout);
     HostRun run = RunHostCommand({"--quiet", "list", "--json", archive});
     ASSERT_EQ(run.status, 0) << run.err;
     std::string separator = platform::HostSeparator() == '\\' ? "\\\\" : "/";
     std::vector<std::string> expected = {
         "{\"name\": \"dir" + separator + "a.txt\", \"packSize\": 100, \"unpSize\": 100, \"time\": \"" +
             LocalTime(1600000000) + "\", \"attr\": " + Attr() + "}",
-        "{\"name\": \"say \\\"hi\\\"\\u0001\\t\xE9.txt\", \"packSize\": " + std::to_string(spec.records[1].data.size()) +
+        "{\"name\": \"say \\\"hi\\\"\\u0001\\t\xE9.txt\", \"packSize\": " + std::to_string(layout.records[1].data.size()) +
             ", \"unpSize\": 3000, \"time\": \"" + LocalTime(1700000001) + "\", \"attr\": " + Attr() + "}",
     };
     EXPECT_EQ(Lines(run.out), expected);
@@ -86,7 +86,7 @@ TEST_F(ZbkCommands, ListJsonEscapesNamesAndDecodesTimes) {
 TEST_F(ZbkCommands, OpenFailuresBecomeTheExitStatus) {
     std::string text = dir.File("text.zbk");
     WriteFileText(text, "not an archive");
-    ZbkArchiveSpec shortData;
+    TestArchive shortData;
     shortData.Stored("a.txt", "hi");
     std::string cut = dir.File("cut.zbk");
     WriteFileBytes(cut, DropTail(shortData.Bytes(), 1));
@@ -114,7 +114,7 @@ TEST_F(ZbkCommands, ExtractWritesEveryEntryBelowTheFolder) {
     std::string archive = Write(SampleArchive());
     HostRun run = RunHostCommand({"--quiet", "extract", archive, "-C", dir.File("out")});
     ASSERT_EQ(run.status, 0) << run.err;
-    const ZbkArchiveSpec sample = SampleArchive();
+    const TestArchive sample = SampleArchive();
     EXPECT_EQ(ReadFileText(dir.File("out/readme.txt")), std::string(sample.records[0].data.begin(), sample.records[0].data.end()));
     EXPECT_EQ(ReadFileBytes(dir.File("out/data/bytes.bin")), sample.records[3].data);
     EXPECT_EQ(ReadFileBytes(dir.File("out/scripts/intro.txt")).size(), sample.records[1].uncompressedSize);
@@ -134,10 +134,10 @@ TEST_F(ZbkCommands, ExtractWritesEveryEntryBelowTheFolder) {
 }
 
 TEST_F(ZbkCommands, ExtractRefusesNamesLeadingOutsideTheFolder) {
-    ZbkArchiveSpec spec;
-    spec.Stored("..\\escape.txt", "x").Stored("\\absolute.txt", "x").Stored("C:\\drive.txt", "x");
-    spec.Stored("inner\\..\\..\\climb.txt", "x").Stored("fine\\..hidden\\ok.txt", "kept");
-    std::string archive = Write(spec);
+    TestArchive layout;
+    layout.Stored("..\\escape.txt", "x").Stored("\\absolute.txt", "x").Stored("C:\\drive.txt", "x");
+    layout.Stored("inner\\..\\..\\climb.txt", "x").Stored("fine\\..hidden\\ok.txt", "kept");
+    std::string archive = Write(layout);
     std::string out = dir.File("nest/out");
     HostRun run = RunHostCommand({"--quiet", "extract", archive, "-C", out});
     EXPECT_EQ(run.status, 12) << run.err;
@@ -156,14 +156,14 @@ TEST_F(ZbkCommands, VerifyReportsEachFailingEntry) {
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_TRUE(Contains(ok.out, "4 entries verified, 0 failed")) << ok.out;
 
-    ZbkArchiveSpec spec;
-    spec.Compressed("bad-sum.txt", std::string(2000, 's')).Compressed("damaged.txt", "some text to damage");
-    spec.Stored("unreadable.bin", "").Stored("fine.txt", "fine");
-    spec.records[0].data.back() ^= 1;
-    spec.records[1].data[0] = 0x00;
-    spec.records[1].data[1] = 0xFF;
-    spec.records[2].uncompressedSize = 5000;
-    HostRun bad = RunHostCommand({"--quiet", "verify", Write(spec, "bad.zbk")});
+    TestArchive layout;
+    layout.Compressed("bad-sum.txt", std::string(2000, 's')).Compressed("damaged.txt", "some text to damage");
+    layout.Stored("unreadable.bin", "").Stored("fine.txt", "fine");
+    layout.records[0].data.back() ^= 1;
+    layout.records[1].data[0] = 0x00;
+    layout.records[1].data[1] = 0xFF;
+    layout.records[2].uncompressedSize = 5000;
+    HostRun bad = RunHostCommand({"--quiet", "verify", Write(layout, "bad.zbk")});
     EXPECT_EQ(bad.status, 13) << bad.err;
     EXPECT_TRUE(Contains(bad.err, "bad-sum.txt: error 13")) << bad.err;
     EXPECT_TRUE(Contains(bad.err, "damaged.txt: error 12")) << bad.err;

@@ -33,14 +33,14 @@ std::vector<unsigned char> ByteRamp() {
 
 } // namespace
 
-ZbkArchiveSpec SampleArchive() {
-    ZbkArchiveSpec spec;
-    spec.Signed(SignatureBlock({"Packer", "kyrzbk sample"}))
+TestArchive SampleArchive() {
+    TestArchive layout;
+    layout.Signed(SignatureBlock({"Packer", "kyrzbk sample"}))
         .Stored("readme.txt", "A sample archive for the kyrzbk demo.\r\n", kSampleTime)
         .Compressed("scripts\\intro.txt", IntroText(), kSampleTime + 60)
         .Compressed("data\\table.csv", TableText(), kSampleTime + 120)
         .Stored("data\\bytes.bin", ByteRamp(), kSampleTime + 180);
-    return spec;
+    return layout;
 }
 
 std::string SampleArchivePath() {
@@ -54,11 +54,11 @@ std::string SampleArchivePath() {
 }
 
 std::vector<std::pair<std::string, std::vector<unsigned char>>> ArchiveSeeds() {
-    ZbkArchiveSpec one;
+    TestArchive one;
     one.Stored("a.txt", "hi", 0x5F5E1000);
-    ZbkArchiveSpec mixed;
+    TestArchive mixed;
     mixed.Stored("dir/a.txt", "stored data").Compressed("b.txt", IntroText()).Stored("empty", "");
-    ZbkArchiveSpec badSum = mixed;
+    TestArchive badSum = mixed;
     badSum.records[1].data.back() ^= 0x55;
     return {
         {"empty", std::vector<unsigned char>(21, 0)},
@@ -67,7 +67,7 @@ std::vector<std::pair<std::string, std::vector<unsigned char>>> ArchiveSeeds() {
         {"mixed", mixed.Bytes()},
         {"bad-checksum", badSum.Bytes()},
         {"short-data", DropTail(one.Bytes(), 1)},
-        {"signature-only", ZbkArchiveSpec().Signed(SignatureBlock({"k", "v"})).Bytes()},
+        {"signature-only", TestArchive().Signed(SignatureBlock({"k", "v"})).Bytes()},
     };
 }
 

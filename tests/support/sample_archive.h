@@ -9,7 +9,7 @@
 #include "tests/support/zbk_writer.h"
 
 // Stored and compressed entries in sub-folders behind a signature record.
-ZbkArchiveSpec SampleArchive();
+TestArchive SampleArchive();
 // Where the shipped copy lives in the source tree.
 std::string SampleArchivePath();
 

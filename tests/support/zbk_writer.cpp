@@ -24,8 +24,8 @@ void PutRecord(std::vector<unsigned char>& out, const std::string& name, uint32_
 
 std::vector<unsigned char> Bytes(const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); }
 
-ZbkArchiveSpec& ZbkArchiveSpec::Stored(const std::string& name, const std::vector<unsigned char>& data, uint32_t time) {
-    ZbkRecordSpec r;
+TestArchive& TestArchive::Stored(const std::string& name, const std::vector<unsigned char>& data, uint32_t time) {
+    TestRecord r;
     r.name = name;
     r.timeStamp = time;
     r.data = data;
@@ -33,13 +33,13 @@ ZbkArchiveSpec& ZbkArchiveSpec::Stored(const std::string& name, const std::vecto
     return *this;
 }
 
-ZbkArchiveSpec& ZbkArchiveSpec::Stored(const std::string& name, const std::string& text, uint32_t time) {
+TestArchive& TestArchive::Stored(const std::string& name, const std::string& text, uint32_t time) {
     return Stored(name, ::Bytes(text), time);
 }
 
-ZbkArchiveSpec& ZbkArchiveSpec::Compressed(const std::string& name, const std::vector<unsigned char>& plain,
+TestArchive& TestArchive::Compressed(const std::string& name, const std::vector<unsigned char>& plain,
                                            uint32_t time) {
-    ZbkRecordSpec r;
+    TestRecord r;
     r.name = name;
     r.method = kZbkCompressed;
     r.uncompressedSize = static_cast<uint32_t>(plain.size());
@@ -49,43 +49,43 @@ ZbkArchiveSpec& ZbkArchiveSpec::Compressed(const std::string& name, const std::v
     return *this;
 }
 
-ZbkArchiveSpec& ZbkArchiveSpec::Compressed(const std::string& name, const std::string& text, uint32_t time) {
+TestArchive& TestArchive::Compressed(const std::string& name, const std::string& text, uint32_t time) {
     return Compressed(name, ::Bytes(text), time);
 }
 
-ZbkArchiveSpec& ZbkArchiveSpec::Signed(const std::vector<unsigned char>& block) {
+TestArchive& TestArchive::Signed(const std::vector<unsigned char>& block) {
     signature = true;
     signatureBlock = block;
     return *this;
 }
 
-std::vector<unsigned char> ZbkArchiveSpec::Bytes() const {
+std::vector<unsigned char> TestArchive::Bytes() const {
     std::vector<unsigned char> out;
     if (signature) {
         PutRecord(out, "", kZbkVersion, 0, 0, 0, 0);
         out.insert(out.end(), signatureBlock.begin(), signatureBlock.end());
     }
-    for (const ZbkRecordSpec& r : records) {
+    for (const TestRecord& r : records) {
         uint32_t dataSize = r.dataSizeOverride >= 0 ? static_cast<uint32_t>(r.dataSizeOverride)
                                                     : static_cast<uint32_t>(r.data.size());
         PutRecord(out, r.name, r.method, r.uncompressedSize, r.reserved, r.timeStamp, dataSize);
         out.insert(out.end(), r.afterRecord.begin(), r.afterRecord.end());
     }
     if (terminator) PutRecord(out, "", terminatorMethod, 0, 0, 0, 0);
-    for (const ZbkRecordSpec& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
+    for (const TestRecord& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
     out.insert(out.end(), trailing.begin(), trailing.end());
     return out;
 }
 
-uint32_t ZbkArchiveSpec::HeaderSize() const {
+uint32_t TestArchive::HeaderSize() const {
     uint32_t size = 0;
     if (signature) size += 21 + static_cast<uint32_t>(signatureBlock.size());
-    for (const ZbkRecordSpec& r : records) size += static_cast<uint32_t>(r.name.size() + 21 + r.afterRecord.size());
+    for (const TestRecord& r : records) size += static_cast<uint32_t>(r.name.size() + 21 + r.afterRecord.size());
     if (terminator) size += 21;
     return size;
 }
 
-uint64_t ZbkArchiveSpec::DataOffset(size_t record) const {
+uint64_t TestArchive::DataOffset(size_t record) const {
     uint64_t offset = HeaderSize();
     for (size_t i = 0; i < record && i < records.size(); ++i) offset += records[i].data.size();
     return offset;
@@ -106,4 +106,4 @@ std::vector<unsigned char> DropTail(std::vector<unsigned char> bytes, size_t n) 
     return bytes;
 }
 
-void WriteZbkArchive(const std::string& path, const ZbkArchiveSpec& spec) { WriteFileBytes(path, spec.Bytes()); }
+void WriteZbkArchive(const std::string& path, const TestArchive& layout) { WriteFileBytes(path, layout.Bytes()); }

@@ -12,7 +12,7 @@ constexpr uint32_t kZbkStored = 0;
 constexpr uint32_t kZbkCompressed = 0x43707273; // "srpC" on disk
 constexpr uint32_t kZbkVersion = 0x56657273;    // "sreV" on disk
 
-struct ZbkRecordSpec {
+struct TestRecord {
     std::string name;
     uint32_t method = kZbkStored;
     uint32_t uncompressedSize = 0;
@@ -23,22 +23,22 @@ struct ZbkRecordSpec {
     std::vector<unsigned char> afterRecord; // raw bytes right behind the record (odd signature blocks)
 };
 
-struct ZbkArchiveSpec {
+struct TestArchive {
     bool signature = false;
     std::vector<unsigned char> signatureBlock = {0};
-    std::vector<ZbkRecordSpec> records;
+    std::vector<TestRecord> records;
     bool terminator = true;
     uint32_t terminatorMethod = kZbkStored;
     std::vector<unsigned char> trailing; // bytes behind the data area
 
     // Adds a stored entry.
-    ZbkArchiveSpec& Stored(const std::string& name, const std::vector<unsigned char>& data, uint32_t time = 0);
-    ZbkArchiveSpec& Stored(const std::string& name, const std::string& text, uint32_t time = 0);
+    TestArchive& Stored(const std::string& name, const std::vector<unsigned char>& data, uint32_t time = 0);
+    TestArchive& Stored(const std::string& name, const std::string& text, uint32_t time = 0);
     // Adds a compressed entry, encoded with the test-data encoder.
-    ZbkArchiveSpec& Compressed(const std::string& name, const std::vector<unsigned char>& plain, uint32_t time = 0);
-    ZbkArchiveSpec& Compressed(const std::string& name, const std::string& text, uint32_t time = 0);
+    TestArchive& Compressed(const std::string& name, const std::vector<unsigned char>& plain, uint32_t time = 0);
+    TestArchive& Compressed(const std::string& name, const std::string& text, uint32_t time = 0);
     // Puts a signature record with this block in first place.
-    ZbkArchiveSpec& Signed(const std::vector<unsigned char>& block);
+    TestArchive& Signed(const std::vector<unsigned char>& block);
 
     std::vector<unsigned char> Bytes() const;
     uint32_t HeaderSize() const;
@@ -51,4 +51,4 @@ std::vector<unsigned char> SignatureBlock(const std::vector<std::string>& string
 std::vector<unsigned char> Bytes(const std::string& text);
 // The bytes without their last `n`.
 std::vector<unsigned char> DropTail(std::vector<unsigned char> bytes, size_t n);
-void WriteZbkArchive(const std::string& path, const ZbkArchiveSpec& spec);
+void WriteZbkArchive(const std::string& path, const TestArchive& layout);

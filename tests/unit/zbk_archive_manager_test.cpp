@@ -73,17 +73,17 @@ protected:
 };
 
 TEST_F(ZbkArchive, OpenVerdicts) {
-    ZbkArchiveSpec one;
+    TestArchive one;
     one.Stored("a.txt", "hi", 0x5F5E1000);
-    ZbkArchiveSpec signatureOnly;
+    TestArchive signatureOnly;
     signatureOnly.Signed(SignatureBlock({"Packer", "x"}));
-    ZbkArchiveSpec huge;
+    TestArchive huge;
     huge.Stored("a", "x").Stored("b", "y");
     huge.records[0].dataSizeOverride = 0xFFFFFFFF;
     huge.records[1].dataSizeOverride = 0xFFFFFFFF;
-    ZbkArchiveSpec late;
+    TestArchive late;
     late.Stored("a.txt", "abc");
-    late.records.push_back(ZbkRecordSpec{});
+    late.records.push_back(TestRecord{});
     late.records.back().method = kZbkVersion;
 
     struct Case {
@@ -118,9 +118,9 @@ TEST_F(ZbkArchive, OpenVerdicts) {
 }
 
 TEST_F(ZbkArchive, RecognisedByContentWhateverTheName) {
-    ZbkArchiveSpec spec;
-    spec.Stored("a.txt", "hi");
-    std::string archive = Write(spec.Bytes(), "looks-like.txt");
+    TestArchive layout;
+    layout.Stored("a.txt", "hi");
+    std::string archive = Write(layout.Bytes(), "looks-like.txt");
     std::string text = Write(Bytes("plain text"), "looks-like.zbk");
     EXPECT_TRUE(CanYouHandleThisFile(&archive[0]));
     EXPECT_FALSE(CanYouHandleThisFile(&text[0]));
@@ -133,12 +133,12 @@ TEST_F(ZbkArchive, RecognisedByContentWhateverTheName) {
 TEST_F(ZbkArchive, ListingSkipsTheSignatureAndFillsFiveFields) {
     std::string stored100(100, 's');
     std::string longName(300, 'n');
-    ZbkArchiveSpec spec;
-    spec.Signed(SignatureBlock({"Packer", "x"}))
+    TestArchive layout;
+    layout.Signed(SignatureBlock({"Packer", "x"}))
         .Stored("dir/a.txt", stored100, 0x5F5E1000)
         .Compressed("dir\\sub\\b.txt", std::string(5000, 'b'), 86400 * 365)
         .Stored(longName, "z");
-    ASSERT_EQ(Open(Write(spec.Bytes())), 0);
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
 
     tHeaderData header;
     std::memset(&header, 0x5A, sizeof header);
@@ -168,7 +168,7 @@ TEST_F(ZbkArchive, ListingSkipsTheSignatureAndFillsFiveFields) {
     EXPECT_EQ(ProcessFile(handle, PK_SKIP, nullptr, nullptr), 0);
     ASSERT_EQ(Next(&header), 0);
     EXPECT_STREQ(header.FileName, HostName("dir\\sub\\b.txt").c_str());
-    EXPECT_EQ(header.PackSize, static_cast<int>(spec.records[1].data.size()));
+    EXPECT_EQ(header.PackSize, static_cast<int>(layout.records[1].data.size()));
     EXPECT_EQ(header.UnpSize, 5000);
 
     EXPECT_EQ(ProcessFile(handle, 3, nullptr, nullptr), E_NOT_SUPPORTED);
@@ -189,9 +189,9 @@ TEST_F(ZbkArchive, ListingSkipsTheSignatureAndFillsFiveFields) {
 }
 
 TEST_F(ZbkArchive, TestWalksLikeSkip) {
-    ZbkArchiveSpec spec;
-    spec.Stored("a", "1").Compressed("b", "bbbbbbbbbb").Stored("c", "");
-    std::string path = Write(spec.Bytes());
+    TestArchive layout;
+    layout.Stored("a", "1").Compressed("b", "bbbbbbbbbb").Stored("c", "");
+    std::string path = Write(layout.Bytes());
     ASSERT_EQ(Open(path), 0);
     std::vector<std::string> skipped = Walk(PK_SKIP);
     CloseArchive(handle);
@@ -205,9 +205,9 @@ TEST_F(ZbkArchive, ExtractsStoredCompressedAndEmptyEntries) {
     for (int i = 0; i < 400; ++i) text += "row " + std::to_string(i % 13) + ";";
     std::vector<unsigned char> binary;
     for (int i = 0; i < 3000; ++i) binary.push_back(static_cast<unsigned char>(i * i));
-    ZbkArchiveSpec spec;
-    spec.Stored("stored.bin", binary).Compressed("packed.txt", text).Stored("empty.txt", "");
-    ASSERT_EQ(Open(Write(spec.Bytes())), 0);
+    TestArchive layout;
+    layout.Stored("stored.bin", binary).Compressed("packed.txt", text).Stored("empty.txt", "");
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
     std::string stale = dir.File("empty.out");
     WriteFileText(stale, "old content");
 
@@ -222,9 +222,9 @@ TEST_F(ZbkArchive, ExtractsStoredCompressedAndEmptyEntries) {
 }
 
 TEST_F(ZbkArchive, DestPathAndDestNameAreJoinedAsTheyCome) {
-    ZbkArchiveSpec spec;
-    spec.Stored("a.txt", "one").Stored("b.txt", "two");
-    ASSERT_EQ(Open(Write(spec.Bytes())), 0);
+    TestArchive layout;
+    layout.Stored("a.txt", "one").Stored("b.txt", "two");
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
     std::string destPath = dir.File("out"), destName = "a.txt";
     EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]), 0);
     EXPECT_EQ(ReadFileText(dir.File("outa.txt")), "one");
@@ -234,16 +234,16 @@ TEST_F(ZbkArchive, DestPathAndDestNameAreJoinedAsTheyCome) {
 }
 
 TEST_F(ZbkArchive, FailedExtractionsMoveOnAndWriteNothing) {
-    ZbkArchiveSpec spec;
-    spec.Compressed("bad-sum.txt", "checksum will not match").Compressed("damaged.txt", "a reference will be broken");
-    spec.Stored("short-read.bin", "").Stored("good.txt", "fine");
-    spec.records[0].data[spec.records[0].data.size() - 4] ^= 1;
-    spec.records[1].data[1] = 0xFF; // literal bits cleared below make the first token a reference
-    spec.records[1].data[0] = 0x00;
-    spec.records[1].data[2] = 0x0F; // distance far beyond the window
+    TestArchive layout;
+    layout.Compressed("bad-sum.txt", "checksum will not match").Compressed("damaged.txt", "a reference will be broken");
+    layout.Stored("short-read.bin", "").Stored("good.txt", "fine");
+    layout.records[0].data[layout.records[0].data.size() - 4] ^= 1;
+    layout.records[1].data[1] = 0xFF; // literal bits cleared below make the first token a reference
+    layout.records[1].data[0] = 0x00;
+    layout.records[1].data[2] = 0x0F; // distance far beyond the window
     // A stored entry without a data block whose uncompressedSize points past the end of the file.
-    spec.records[2].uncompressedSize = 1000;
-    ASSERT_EQ(Open(Write(spec.Bytes())), 0);
+    layout.records[2].uncompressedSize = 1000;
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
 
     struct Case {
         const char* target;
@@ -259,10 +259,10 @@ TEST_F(ZbkArchive, FailedExtractionsMoveOnAndWriteNothing) {
 
 TEST_F(ZbkArchive, ProgressAndAbortDuringExtraction) {
     std::string text(3000, 'q');
-    ZbkArchiveSpec spec;
-    spec.Stored("dir/stored.txt", "0123456789").Compressed("packed.txt", text).Stored("again.txt", "x").Compressed(
+    TestArchive layout;
+    layout.Stored("dir/stored.txt", "0123456789").Compressed("packed.txt", text).Stored("again.txt", "x").Compressed(
         "again-packed.txt", text);
-    ASSERT_EQ(Open(Write(spec.Bytes())), 0);
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
     std::vector<std::pair<std::string, int>> calls;
     g_calls = &calls;
 

@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(ZbkHeader, SmallestArchivesReadAndWriteBackByteForByte) {
-    ZbkArchiveSpec one;
+    TestArchive one;
     one.Stored("a.txt", "hi", 0x5F5E1000);
     const std::vector<unsigned char> expected =
         Hex("61 2E 74 78 74 00  00 00 00 00  00 00 00 00  00 00 00 00  00 10 5E 5F  02 00 00 00"
@@ -91,17 +91,17 @@ TEST_F(ZbkHeader, SignatureRecordAndBlockRoundTrip) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        ZbkArchiveSpec spec;
-        spec.Signed(SignatureBlock(c.strings)).Stored("x.bin", "12345");
+        TestArchive layout;
+        layout.Signed(SignatureBlock(c.strings)).Stored("x.bin", "12345");
         ZbkEntryList list;
-        ASSERT_EQ(LoadCode(spec.Bytes(), &list), 0);
+        ASSERT_EQ(LoadCode(layout.Bytes(), &list), 0);
         EXPECT_TRUE(list.hasSignature);
         EXPECT_EQ(list.signatureLength, c.blockLength);
         EXPECT_EQ(list.headerSize, static_cast<uint32_t>(21 + c.blockLength + 26 + 21));
         EXPECT_EQ(list.DataOffset(0), -1);
         EXPECT_EQ(list.DataOffset(1), static_cast<int64_t>(list.headerSize));
         EXPECT_EQ(list.TotalDataSize(), 5u);
-        std::vector<unsigned char> bytes = spec.Bytes();
+        std::vector<unsigned char> bytes = layout.Bytes();
         EXPECT_EQ(ToHex(Saved(list)), ToHex(std::vector<unsigned char>(bytes.begin(), bytes.begin() + list.headerSize)));
 
         std::unique_ptr<StringList> strings(list.SignatureStrings());
@@ -109,7 +109,7 @@ TEST_F(ZbkHeader, SignatureRecordAndBlockRoundTrip) {
         EXPECT_EQ(strings->count, static_cast<int>(c.strings.size()));
     }
 
-    ZbkArchiveSpec signatureOnly;
+    TestArchive signatureOnly;
     signatureOnly.Signed(SignatureBlock({"k", "v"}));
     ZbkEntryList list;
     ASSERT_EQ(LoadCode(signatureOnly.Bytes(), &list), 0);
@@ -118,7 +118,7 @@ TEST_F(ZbkHeader, SignatureRecordAndBlockRoundTrip) {
 }
 
 TEST_F(ZbkHeader, MalformedHeadersAreRefusedWithTheirCodes) {
-    ZbkArchiveSpec good;
+    TestArchive good;
     good.Signed(SignatureBlock({"key", "value"})).Stored("a.txt", "abc").Stored("b.txt", "de");
     const std::vector<unsigned char> bytes = good.Bytes();
 
@@ -129,17 +129,17 @@ TEST_F(ZbkHeader, MalformedHeadersAreRefusedWithTheirCodes) {
         EXPECT_EQ(LoadCode(std::vector<unsigned char>(bytes.begin(), bytes.begin() + keep), &list), E_UNKNOWN_FORMAT);
     }
 
-    ZbkArchiveSpec unknownMethod;
+    TestArchive unknownMethod;
     unknownMethod.Stored("a.txt", "abc");
     unknownMethod.records[0].method = 1;
-    ZbkArchiveSpec secondSignature = good;
+    TestArchive secondSignature = good;
     secondSignature.records[0].method = kZbkVersion;
-    ZbkArchiveSpec lateSignature;
+    TestArchive lateSignature;
     lateSignature.Stored("a.txt", "abc");
-    lateSignature.records.push_back(ZbkRecordSpec{});
+    lateSignature.records.push_back(TestRecord{});
     lateSignature.records.back().method = kZbkVersion;
     lateSignature.records.back().afterRecord = SignatureBlock({"k"});
-    ZbkArchiveSpec namedTerminatorMethod;
+    TestArchive namedTerminatorMethod;
     namedTerminatorMethod.Stored("a.txt", "abc");
     namedTerminatorMethod.terminatorMethod = 1;
 
@@ -161,10 +161,10 @@ TEST_F(ZbkHeader, MalformedHeadersAreRefusedWithTheirCodes) {
 }
 
 TEST_F(ZbkHeader, NamesUseBackslashesAndAreFoundWithoutRegardToCase) {
-    ZbkArchiveSpec spec;
-    spec.Stored("data/sub/file.txt", "1").Stored("Other.TXT", "22").Stored("third", "333");
+    TestArchive layout;
+    layout.Stored("data/sub/file.txt", "1").Stored("Other.TXT", "22").Stored("third", "333");
     ZbkEntryList list;
-    ASSERT_EQ(LoadCode(spec.Bytes(), &list), 0);
+    ASSERT_EQ(LoadCode(layout.Bytes(), &list), 0);
     EXPECT_STREQ(list.entries[0]->name, "data\\sub\\file.txt");
     EXPECT_EQ(list.DataOffset(2), static_cast<int64_t>(list.headerSize) + 3);
 
