@@ -31,9 +31,9 @@ std::vector<unsigned char> MakeText() {
         "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with", "be", "by", "on",
         "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have", "an", "had", "they", "you",
         "were", "their", "one", "all", "we", "can", "her", "has", "there", "been", "if", "more", "when", "will",
-        "would", "who", "so", "no", "archive", "soldier", "island", "morning", "village", "river", "between",
-        "against", "through", "radio", "command", "position", "forest", "before", "under", "light", "weather",
-        "supply", "convoy", "bridge", "hill", "north", "south", "quickly", "slowly", "silent", "distant",
+        "would", "who", "so", "no", "garden", "letter", "window", "morning", "kitchen", "river", "between",
+        "against", "through", "paper", "number", "question", "table", "before", "under", "light", "weather",
+        "market", "station", "bridge", "hill", "north", "south", "quickly", "slowly", "quiet", "distant",
         "remember", "following", "however", "although", "because", "several", "during", "nothing", "everyone"};
     std::mt19937 random(20240601);
     std::string text;
