@@ -37,3 +37,11 @@ step "Capability flags of the Linux plug-in (95: new, modify, multiple, delete, 
     linux caps
 step "Capability flags of the 64-bit Windows plug-in, through its own host under wine64" \
     win64 caps
+
+# Further demos, one file per subsystem.
+for steps in "$root"/scripts/demo_steps.d/*.sh; do
+    # shellcheck source=/dev/null
+    source "$steps"
+done
+echo
+echo "demo finished"
