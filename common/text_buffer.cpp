@@ -65,6 +65,15 @@ int32_t CTextBuffer::AppendBytes(const void* bytes, int32_t n) {
     return n;
 }
 
+char* CTextBuffer::AppendRoom(int32_t n) {
+    if (n < 0 || Reserve(n) < 0 || !data) return nullptr;
+    return data + length;
+}
+
+void CTextBuffer::CommitAppend(int32_t n) {
+    if (n > 0 && static_cast<int64_t>(length) + n <= capacity) length += n;
+}
+
 int32_t CTextBuffer::AppendNewLines(int32_t n) {
     int32_t result = 0;
     for (int32_t i = 0; i < n; ++i) result = AppendBytes("\r\n", 2);

@@ -17,6 +17,10 @@ public:
 
     int32_t Append(const char* text);
     int32_t AppendBytes(const void* bytes, int32_t n);
+    // For producers that write in place: room for n more bytes behind the content (null when
+    // the buffer cannot grow); CommitAppend(k) with k <= n then adds the bytes written there.
+    char* AppendRoom(int32_t n);
+    void CommitAppend(int32_t n);
     int32_t AppendNewLines(int32_t n);
     int32_t AppendTabs(int32_t n);
     int32_t AppendSpaces(int32_t n);

@@ -96,6 +96,9 @@ std::string ExecutableDirectory();
 // File name of the plug-in binary this build makes.
 const char* PluginFileName();
 bool IsTerminal(FILE* stream);
+// Makes stdout and stderr pass bytes through unchanged, so that a listing or an entry
+// written to a pipe is the same on every platform (no CR inserted before LF).
+void UseBinaryStandardStreams();
 // Runs a command line through the system's shell; returns its exit status, or -1.
 int RunCommandLine(const std::string& commandLine);
 // Quotes one argument for RunCommandLine.

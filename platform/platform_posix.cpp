@@ -123,7 +123,9 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {
-    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    // A bare file name would make dlopen search the library path instead of the current folder.
+    std::string file = std::strchr(path, '/') ? path : std::string("./") + path;
+    void* lib = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib && error) *error = dlerror();
     return lib;
 }
@@ -147,6 +149,8 @@ std::string ExecutableDirectory() {
 const char* PluginFileName() { return "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void UseBinaryStandardStreams() {}
 
 int RunCommandLine(const std::string& commandLine) {
     int status = std::system(commandLine.c_str());

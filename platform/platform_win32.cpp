@@ -127,7 +127,11 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {
-    HMODULE lib = LoadLibraryA(path);
+    // LoadLibrary searches the DLL path for relative names and wants backslashes; the full
+    // path names exactly the file the user meant.
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path, MAX_PATH, full, nullptr);
+    HMODULE lib = n > 0 && n < MAX_PATH ? LoadLibraryA(full) : LoadLibraryA(path);
     if (!lib && error) *error = "LoadLibrary failed with error " + std::to_string(GetLastError());
     return reinterpret_cast<void*>(lib);
 }
@@ -152,6 +156,11 @@ std::string ExecutableDirectory() {
 const char* PluginFileName() { return sizeof(void*) == 8 ? "kyrzbk.wcx64" : "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+void UseBinaryStandardStreams() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
 
 int RunCommandLine(const std::string& commandLine) {
     // cmd.exe strips one pair of outer quotes from /c arguments.

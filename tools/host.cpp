@@ -43,6 +43,7 @@ const HostCommand* FindCommand(const std::string& name) {
 } // namespace
 
 int RunHost(int argc, char** argv) {
+    platform::UseBinaryStandardStreams();
     HostContext ctx;
     ctx.pluginPath = platform::ExecutableDirectory() + "/" + platform::PluginFileName();
     if (const char* ini = std::getenv("KYRZBK_INI")) ctx.iniPath = ini;

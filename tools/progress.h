@@ -5,6 +5,8 @@
 
 // Turns the display on or off (off when standard error is no terminal, or with --quiet).
 void ConfigureProgress(bool enabled);
+// Bytes the coming operation is expected to report; with a total the line shows a bar.
+void SetProgressTotal(long long totalBytes);
 // The callback; always answers 1 (go on).
 int KYR_CALL HostProgress(char* text, int count);
 // Ends the current progress line, if one is shown.

@@ -1,6 +1,7 @@
 #include "tests/support/host_runner.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -13,6 +14,25 @@
 #endif
 
 namespace {
+
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const std::string& dir) {
+        if (dir.empty()) return;
+        m_previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+    }
+    ~WorkingFolder() {
+        std::error_code ec;
+        if (!m_previous.empty()) std::filesystem::current_path(m_previous, ec);
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+private:
+    std::filesystem::path m_previous;
+};
+
 std::string FromEnv(const char* name, const char* fallback) {
     const char* v = std::getenv(name);
     return v && *v ? v : fallback;
@@ -26,16 +46,19 @@ HostRun RunHostCommand(const std::vector<std::string>& args, const std::string& 
     TempDir scratch;
     std::string outFile = scratch.File("stdout.txt");
     std::string errFile = scratch.File("stderr.txt");
-    std::string line;
-    if (!workDir.empty()) line += "cd " + platform::QuoteArgument(workDir) + " && ";
-    line += platform::QuoteArgument(TestHostPath());
+    std::string line = platform::QuoteArgument(TestHostPath());
     bool pluginGiven = false;
     for (const std::string& a : args) pluginGiven |= a == "--plugin";
     if (!pluginGiven) line += " --plugin " + platform::QuoteArgument(TestPluginPath());
     for (const std::string& a : args) line += " " + platform::QuoteArgument(a);
     line += " >" + platform::QuoteArgument(outFile) + " 2>" + platform::QuoteArgument(errFile);
     HostRun run;
-    run.status = platform::RunCommandLine(line);
+    {
+        // The child inherits the folder; a "cd" in the command line would not switch
+        // drives on Windows.
+        WorkingFolder here(workDir);
+        run.status = platform::RunCommandLine(line);
+    }
     run.out = FileExists(outFile) ? ReadFileText(outFile) : "";
     run.err = FileExists(errFile) ? ReadFileText(errFile) : "";
     return run;

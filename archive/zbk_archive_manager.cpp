@@ -1,0 +1,195 @@
+#include "archive/zbk_archive_manager.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "archive/decompressor.h"
+#include "common/string_utils.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The host's FileName field holds 259 bytes and the terminating 0.
+constexpr size_t kMaxHostName = kHostPathMax - 1;
+constexpr int kCapabilityMask = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT;
+
+} // namespace
+
+CZbkArchiveManager::CZbkArchiveManager()
+    : m_archiveFile(nullptr), m_entries(nullptr), m_archiveLength(0), m_offsetIndex(-1), m_offsetAtIndex(0) {
+    m_entries = new (std::nothrow) ZbkEntryList();
+}
+
+CZbkArchiveManager::~CZbkArchiveManager() {
+    CloseArchiveFile();
+    if (m_entries) {
+        m_entries->ClearEntries();
+        delete m_entries;
+    }
+    m_entries = nullptr;
+}
+
+void CZbkArchiveManager::CloseArchiveFile() {
+    if (m_archiveFile) std::fclose(m_archiveFile);
+    m_archiveFile = nullptr;
+}
+
+const char* CZbkArchiveManager::ClassName() { return "CZbkArchiveManager"; }
+
+bool CZbkArchiveManager::SupportsCapability(int flags) { return (flags & ~kCapabilityMask) == 0; }
+
+bool CZbkArchiveManager::CanYouHandleThisFile(char* fileName) {
+    if (m_archiveFile) return true;
+    if (!fileName || !*fileName) return false;
+    if (!m_entries) throw static_cast<int>(E_NO_MEMORY);
+    m_archiveFile = platform::OpenSharedRead(fileName);
+    if (!m_archiveFile) throw static_cast<int>(E_EOPEN);
+    m_entries->ClearEntries();
+    m_offsetIndex = -1;
+    try {
+        m_entries->LoadHeader(m_archiveFile);
+    } catch (int) {
+        CloseArchiveFile();
+        throw;
+    } catch (...) {
+        CloseArchiveFile();
+        return false;
+    }
+    // Measured in 64 bits: a header may claim far more data than any file holds.
+    int64_t length = GetOpenFileSize(m_archiveFile);
+    int64_t needed = static_cast<int64_t>(m_entries->headerSize) + static_cast<int64_t>(m_entries->TotalDataSize());
+    if (length < static_cast<int64_t>(kZbkRecordFixedBytes) || length < needed ||
+        std::fseek(m_archiveFile, 0, SEEK_SET) != 0) {
+        CloseArchiveFile();
+        throw static_cast<int>(E_BAD_DATA);
+    }
+    m_archiveLength = length;
+    return true;
+}
+
+CKyrArchiveManager* CZbkArchiveManager::OpenArchive(tOpenArchiveData* openData) {
+    if (!openData) return nullptr;
+    try {
+        if (!CanYouHandleThisFile(openData->ArcName)) {
+            openData->OpenResult = E_UNKNOWN_FORMAT;
+            return nullptr;
+        }
+    } catch (int code) {
+        openData->OpenResult = code;
+        return nullptr;
+    }
+    m_entries->current = 0;
+    RememberOpenData(openData);
+    openData->OpenResult = E_SUCCESS;
+    return this;
+}
+
+int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) {
+    if (!headerData || !m_entries) return E_BAD_DATA;
+    ZbkEntryList& list = *m_entries;
+    if (list.current == 0 && list.hasSignature && list.count > 1) list.current = 1;
+    if (list.current >= list.count - 1) return E_END_ARCHIVE;
+    const ZbkEntry* entry = list.EntryAt(list.current);
+    const char* name = entry->name ? entry->name : "";
+    size_t n = std::strlen(name);
+    if (n > kMaxHostName) n = kMaxHostName;
+    std::memcpy(headerData->FileName, name, n);
+    headerData->FileName[n] = 0;
+    platform::ToHostSeparators(headerData->FileName);
+    // Time stamps are read as unsigned, so that files written after 2038 keep their dates.
+    headerData->FileTime = static_cast<int>(MakeDosDateTime(static_cast<int64_t>(entry->timeStamp)));
+    headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
+    headerData->PackSize = static_cast<int>(entry->dataSize);
+    headerData->UnpSize =
+        static_cast<int>(entry->packingMethod == MethodCompressed ? entry->uncompressedSize : entry->dataSize);
+    return E_SUCCESS;
+}
+
+int CZbkArchiveManager::ProcessFile(int operation, char* destPath, char* destName) {
+    try {
+        switch (operation) {
+        case PK_SKIP:
+        case PK_TEST:
+            MoveToNextEntry();
+            return E_SUCCESS;
+        case PK_EXTRACT:
+            return ExtractEntry(destPath, destName);
+        default:
+            return E_NOT_SUPPORTED;
+        }
+    } catch (int code) {
+        return code;
+    } catch (...) {
+        return E_BAD_DATA;
+    }
+}
+
+void CZbkArchiveManager::MoveToNextEntry() {
+    if (m_entries && m_entries->current + 1 < m_entries->count) ++m_entries->current;
+}
+
+int64_t CZbkArchiveManager::CurrentDataOffset() {
+    const ZbkEntryList& list = *m_entries;
+    int i = list.current;
+    int64_t offset;
+    if (m_offsetIndex >= list.FirstFileIndex() && m_offsetIndex <= i && i < list.count - 1) {
+        offset = m_offsetAtIndex;
+        for (int k = m_offsetIndex; k < i; ++k) offset += list.entries[k]->dataSize;
+    } else {
+        offset = list.DataOffset(i);
+    }
+    if (offset >= 0) {
+        m_offsetIndex = i;
+        m_offsetAtIndex = offset;
+    }
+    return offset;
+}
+
+int CZbkArchiveManager::ExtractEntry(const char* destPath, const char* destName) {
+    if (!m_entries || !m_archiveFile) return E_BAD_DATA;
+    if (!destPath && !destName) return E_ECREATE;
+    char* target = destPath ? ConcatStrings(destPath, destName) : DuplicateString(destName);
+    if (!target) return E_NO_MEMORY;
+    const ZbkEntry* entry = m_entries->EntryAt(m_entries->current);
+    int64_t offset = entry ? CurrentDataOffset() : -1;
+    MoveToNextEntry();
+    int result = entry ? ExtractData(target, entry, offset) : E_BAD_DATA;
+    m_textBuffer->Reset();
+    std::free(target);
+    return result;
+}
+
+int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, int64_t offset) {
+    if (entry->dataSize == 0 && entry->uncompressedSize == 0) return m_textBuffer->WriteToFile(target);
+    uint32_t count = entry->dataSize ? entry->dataSize : entry->uncompressedSize;
+    // The signature record and the terminator own no data block.
+    if (offset < 0) return E_BAD_DATA;
+    // Beyond the end of the file the read could only come back short.
+    if (offset + static_cast<int64_t>(count) > m_archiveLength) return E_EREAD;
+    auto* block = static_cast<unsigned char*>(std::malloc(count));
+    if (!block) return E_NO_MEMORY;
+    int result = E_SUCCESS;
+    if (std::fseek(m_archiveFile, static_cast<long>(offset), SEEK_SET) != 0 ||
+        std::fread(block, 1, count, m_archiveFile) != count) {
+        result = E_EREAD;
+    } else if (entry->packingMethod == MethodCompressed) {
+        result = DecompressEntry(block, static_cast<int32_t>(count), entry->name, entry->uncompressedSize);
+        if (result == E_SUCCESS)
+            result = m_textBuffer->WriteRangeToFile(target, kWindowPrefixLength,
+                                                    m_textBuffer->Length() - kWindowPrefixLength);
+    } else if (m_textBuffer->AppendBytes(block, static_cast<int32_t>(count)) != static_cast<int32_t>(count)) {
+        result = E_EWRITE;
+    } else {
+        result = m_textBuffer->WriteToFile(target);
+        if (result == E_SUCCESS && m_processDataProc && !ReportProgress(entry->name, static_cast<int>(count)))
+            result = E_EABORTED;
+    }
+    std::free(block);
+    return result;
+}
+
+int CZbkArchiveManager::DecompressEntry(const unsigned char* block, int32_t length, const char* entryName,
+                                        uint32_t expectedSize) {
+    return ::DecompressEntry(block, length, entryName, m_textBuffer, m_processDataProc, expectedSize);
+}

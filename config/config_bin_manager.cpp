@@ -1,0 +1,144 @@
+#include "config/config_bin_manager.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "common/string_utils.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The host's name fields hold 259 bytes and a terminator; longer names are cut.
+void CopyHostName(char (&field)[kHostPathMax], const char* name) {
+    std::strncpy(field, name ? name : "", kHostPathMax - 1);
+    field[kHostPathMax - 1] = 0;
+    platform::ToHostSeparators(field);
+}
+
+} // namespace
+
+char* MakeConfigEntryName(const char* arcName) {
+    const char* fileName = FindFileName(arcName);
+    if (!fileName) return nullptr;
+    const char* extension = FindExtension(fileName);
+    // Without an extension dot (none, or only a leading one) the whole name is kept and gets
+    // its own dot: "config" becomes config.cpp rather than configcpp.
+    bool hasDot = extension > fileName + 1 && extension[-1] == '.';
+    if (!hasDot) return ConcatStrings(fileName, ".cpp");
+    size_t stem = static_cast<size_t>(extension - fileName);
+    char* copy = static_cast<char*>(std::malloc(stem + 1));
+    if (!copy) return nullptr;
+    std::memcpy(copy, fileName, stem);
+    copy[stem] = 0;
+    char* name = ConcatStrings(copy, "cpp");
+    std::free(copy);
+    return name;
+}
+
+CConfigBinManager::CConfigBinManager() : m_out(*m_textBuffer, m_depth) {}
+
+CConfigBinManager::~CConfigBinManager() { CloseConfigFile(); }
+
+bool CConfigBinManager::OpenConfigFile(const char* name) {
+    m_file = platform::OpenSharedRead(name);
+    if (!m_file) return false;
+    m_fileSize = GetOpenFileSize(m_file);
+    if (m_fileSize < 0) {
+        CloseConfigFile();
+        return false;
+    }
+    return true;
+}
+
+void CConfigBinManager::CloseConfigFile() {
+    m_reader.Detach();
+    if (m_file) std::fclose(m_file);
+    m_file = nullptr;
+}
+
+int CConfigBinManager::ReportBytes(int32_t n) {
+    if (!ExtractMode()) return 0;
+    if (ReportProgress(nullptr, n) == 0) return E_EABORTED;
+    m_bytesReported += n;
+    return 0;
+}
+
+int CConfigBinManager::MemoryOrBadData(int result) const {
+    return result != 0 && m_reader.OutOfMemory() ? static_cast<int>(E_NO_MEMORY) : result;
+}
+
+int CConfigBinManager::ReadString(OwnedString* out) {
+    bool terminated = false;
+    out->Reset(m_reader.ReadZString(&terminated));
+    if (!out->p) return E_NO_MEMORY;
+    return terminated ? 0 : static_cast<int>(E_BAD_DATA);
+}
+
+int CConfigBinManager::ReadHeader(tHeaderData* headerData) {
+    try {
+        return ReadHeaderUnguarded(headerData);
+    } catch (int code) {
+        return code;
+    } catch (...) {
+        return E_NO_MEMORY;
+    }
+}
+
+int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
+    if (!m_openData) return E_NOT_SUPPORTED;
+    if (m_openData->OpenResult != 0) return m_openData->OpenResult;
+    if (m_headerDelivered) return E_END_ARCHIVE;
+    if (ReportProgress(m_openData->ArcName, 0) == 0) return E_EABORTED;
+    bool listing = !ExtractMode();
+    if (listing) {
+        int result = DecodeConfig();
+        if (result != 0) {
+            DiscardDecoded();
+            return result;
+        }
+    }
+    char* entryName = MakeConfigEntryName(m_openData->ArcName);
+    if (!entryName) {
+        if (listing) DiscardDecoded();
+        return E_NO_MEMORY;
+    }
+    if (headerData) {
+        CopyHostName(headerData->FileName, entryName);
+        CopyHostName(headerData->ArcName, m_openData->ArcName);
+        // The entry exists only while the archive is open, so it carries the time of listing.
+        headerData->FileTime = static_cast<int>(MakeDosDateTime(static_cast<int64_t>(std::time(nullptr))));
+        headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
+        headerData->PackSize = PackedSize();
+        headerData->UnpSize = listing ? DecodedLength() : m_fileSize;
+    }
+    std::free(entryName);
+    if (listing) DiscardDecoded();
+    m_headerDelivered = true;
+    return 0;
+}
+
+int CConfigBinManager::ProcessFile(int operation, char* destPath, char* destName) {
+    try {
+        return ProcessFileUnguarded(operation, destPath, destName);
+    } catch (int code) {
+        return code;
+    } catch (...) {
+        return E_NO_MEMORY;
+    }
+}
+
+int CConfigBinManager::ProcessFileUnguarded(int operation, char* destPath, char* destName) {
+    if (operation == PK_SKIP || operation == PK_TEST) return 0;
+    if (operation != PK_EXTRACT || !m_openData) return E_NOT_SUPPORTED;
+    char* destination = ConcatStrings(destPath, destName);
+    if (!destination) return E_NO_MEMORY;
+    ReportProgress(destination, 0);
+    int result = DecodeConfig();
+    if (result == 0) result = WriteDecoded(destination);
+    std::free(destination);
+    DiscardDecoded();
+    // Whatever the decode did not report, so that the host's total reaches the file size.
+    ReportProgress(nullptr, m_fileSize - m_bytesReported);
+    return result;
+}

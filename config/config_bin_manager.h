@@ -1,0 +1,81 @@
+// What the two configuration managers share: a binarized configuration file shown as an
+// archive with one entry, the decoded text, named after the file with the extension cpp.
+// Listing decodes to learn the text's size; extracting decodes again and writes the text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "config/config_file_reader.h"
+#include "config/config_text_writer.h"
+#include "frame/archive_manager.h"
+
+// Nesting of classes and arrays that a decode follows before it calls the file bad data.
+// Real configurations nest a handful of levels; the bound keeps recursion, and the
+// indentation that grows with it, small whatever a file claims.
+constexpr int32_t kMaxConfigDepth = 256;
+
+// Both layouts start with these four bytes, read as a little-endian u32.
+constexpr uint32_t kConfigMagic = 0x50617200;
+
+// A string read from the file, freed when it goes out of scope.
+struct OwnedString {
+    char* p = nullptr;
+    OwnedString() = default;
+    ~OwnedString() { std::free(p); }
+    OwnedString(const OwnedString&) = delete;
+    OwnedString& operator=(const OwnedString&) = delete;
+    void Reset(char* q) {
+        std::free(p);
+        p = q;
+    }
+};
+
+class CConfigBinManager : public CKyrArchiveManager {
+public:
+    CConfigBinManager();
+    ~CConfigBinManager() override;
+
+    int ReadHeader(tHeaderData* headerData) override;
+    int ProcessFile(int operation, char* destPath, char* destName) override;
+
+protected:
+    // Decodes the whole file into the output buffer(s); a host result code.
+    virtual int DecodeConfig() = 0;
+    // Bytes that writing the decoded text produces.
+    virtual int32_t DecodedLength() const = 0;
+    virtual int WriteDecoded(const char* destination) = 0;
+    // Empties the output and whatever else one decode filled.
+    virtual void DiscardDecoded() = 0;
+    // The part of the file that holds the configuration itself, shown as the packed size.
+    virtual int32_t PackedSize() const = 0;
+
+    // Opens the file for reading and measures it; false (and no file) when either fails.
+    bool OpenConfigFile(const char* name);
+    void CloseConfigFile();
+    // A progress report of n bytes, made only while extracting: 0, or 21 when the user aborts.
+    int ReportBytes(int32_t n);
+    bool ExtractMode() const { return m_openData && m_openData->OpenMode == PK_OM_EXTRACT; }
+    // A failed decode caused by exhausted memory rather than by the file's content.
+    int MemoryOrBadData(int result) const;
+    // Reads a zero-terminated string into *out: 0; 11 when not even its first byte can be read
+    // or memory runs out; 12 when the file ends before its terminator.
+    int ReadString(OwnedString* out);
+
+    FILE* m_file = nullptr;
+    CConfigFileReader m_reader;
+    bool m_headerDelivered = false;
+    int32_t m_depth = 0;
+    int32_t m_fileSize = 0;
+    int32_t m_bytesReported = 0;
+    CConfigTextWriter m_out;
+
+private:
+    int ReadHeaderUnguarded(tHeaderData* headerData);
+    int ProcessFileUnguarded(int operation, char* destPath, char* destName);
+};
+
+// The entry's name: the file name with its extension replaced by cpp, as a new string
+// (freed with std::free); null when memory runs out.
+char* MakeConfigEntryName(const char* arcName);

@@ -1,0 +1,11 @@
+// Test-data generator: a simple greedy encoder that turns bytes into a valid compressed
+// entry stream (flag bytes, literals, back-references into an 18-space window, byte sum).
+// It exists so that tests and benchmarks have compressed data of any content; it is not the
+// plug-in's compressor and its bytes need not match that compressor's.
+#pragma once
+
+#include <vector>
+
+std::vector<unsigned char> EncodeTestStream(const std::vector<unsigned char>& plain);
+// Sum of the bytes modulo 2^32, the checksum that ends a stream.
+unsigned ByteSum(const std::vector<unsigned char>& bytes);

@@ -1,0 +1,150 @@
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/archive_session.h"
+#include "tools/host.h"
+#include "tools/progress.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsAnySeparator(char c) { return c == '/' || c == '\\'; }
+
+// An archive may hold any name; one that is absolute, names a drive or climbs with ".."
+// would be written outside the chosen folder.
+bool IsSafeEntryName(const std::string& name) {
+    if (name.empty() || IsAnySeparator(name[0])) return false;
+    if (name.size() >= 2 && name[1] == ':') return false;
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || IsAnySeparator(name[i])) {
+            if (name.compare(start, i - start, "..") == 0 && i - start == 2) return false;
+            start = i + 1;
+        }
+    }
+    return true;
+}
+
+std::string Folded(std::string s) {
+    for (char& c : s) {
+        if (c == '\\') c = '/';
+        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    while (!s.empty() && s.back() == '/') s.pop_back();
+    return s;
+}
+
+// A requested name selects the entry itself or, as a folder, everything below it; letter
+// case does not matter, as in archive lookups.
+bool Selects(const std::string& request, const std::string& entry) {
+    std::string r = Folded(request), e = Folded(entry);
+    return e == r || (e.size() > r.size() && e.compare(0, r.size(), r) == 0 && e[r.size()] == '/');
+}
+
+long long SelectedBytes(PluginApi& api, const std::string& archive, const std::vector<std::string>& requests) {
+    ArchiveSession session(api, archive, PK_OM_LIST);
+    if (session.Open(nullptr) != 0) return 0;
+    long long total = 0;
+    tHeaderData header;
+    while (session.NextHeader(&header) == 0) {
+        bool selected = requests.empty();
+        for (const std::string& r : requests) selected = selected || Selects(r, header.FileName);
+        if (selected) total += static_cast<unsigned>(header.UnpSize);
+        if (session.Process(PK_SKIP, "", "") != 0) break;
+    }
+    return total;
+}
+
+int Extract(HostContext& ctx, const std::vector<std::string>& args) {
+    std::string archive, folder = ".";
+    std::vector<std::string> requests;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-C") {
+            if (++i >= args.size()) return UsageError("extract: -C needs a folder");
+            folder = args[i];
+        } else if (args[i] == "--quiet" || args[i] == "-q") {
+            ConfigureProgress(false);
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return UsageError("extract: unknown option " + args[i]);
+        } else if (archive.empty()) {
+            archive = args[i];
+        } else {
+            requests.push_back(args[i]);
+        }
+    }
+    if (archive.empty()) return UsageError("extract needs an archive");
+
+    SetProgressTotal(SelectedBytes(*ctx.api, archive, requests));
+    ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
+    int result = session.Open(HostProgress);
+    if (result != 0) {
+        FinishProgress();
+        return ReportFailure(archive, result);
+    }
+    std::vector<bool> used(requests.size(), false);
+    int firstFailure = 0, extracted = 0;
+    auto fail = [&](const std::string& what, int code) {
+        FinishProgress();
+        ReportFailure(what, code);
+        if (!firstFailure) firstFailure = code;
+    };
+    tHeaderData header;
+    while ((result = session.NextHeader(&header)) == 0) {
+        std::string name = header.FileName;
+        bool selected = requests.empty();
+        for (size_t r = 0; r < requests.size(); ++r) {
+            if (Selects(requests[r], name)) selected = used[r] = true;
+        }
+        int operation = PK_SKIP;
+        std::string target;
+        if (selected && !IsSafeEntryName(name)) {
+            FinishProgress();
+            std::fprintf(stderr, "kyrzbk: %s: %s: name leads outside the target folder, not extracted\n",
+                         archive.c_str(), name.c_str());
+            if (!firstFailure) firstFailure = E_BAD_DATA;
+        } else if (selected) {
+            target = folder + platform::HostSeparator() + name;
+            std::error_code ec;
+            fs::path parent = fs::path(target).parent_path();
+            if (!parent.empty()) fs::create_directories(parent, ec);
+            if (ec) fail(archive + ": " + name, E_ECREATE);
+            else operation = PK_EXTRACT;
+        }
+        // The host passes the whole target as DestName and no DestPath, as the Linux file managers do.
+        int processed = session.Process(operation, "", target);
+        if (operation == PK_EXTRACT) {
+            if (processed == 0) ++extracted;
+            else fail(archive + ": " + name, processed);
+        } else if (processed != 0) {
+            fail(archive, processed);
+            break;
+        }
+    }
+    FinishProgress();
+    if (result != E_END_ARCHIVE && result != 0) fail(archive, result);
+    for (size_t r = 0; r < requests.size(); ++r) {
+        if (used[r]) continue;
+        std::fprintf(stderr, "kyrzbk: %s: no entry matches %s\n", archive.c_str(), requests[r].c_str());
+        if (!firstFailure) firstFailure = E_NO_FILES;
+    }
+    int closed = session.Close();
+    if (closed != 0) fail(archive, closed);
+    std::printf("%d entr%s extracted to %s\n", extracted, extracted == 1 ? "y" : "ies", folder.c_str());
+    return firstFailure;
+}
+
+HostCommandRegistration registration({20, "extract", "[--quiet] ARCHIVE [-C DIR] [NAME...]",
+                                      "extract all entries, or the named ones, below DIR", Extract,
+                                      "Extracts every entry of ARCHIVE, or only the entries NAME (a NAME that is a\n"
+                                      "folder selects everything below it; letter case does not matter), below\n"
+                                      "DIR (default: the current folder), creating folders as needed.\n"
+                                      "Each entry is extracted with ProcessFile(PK_EXTRACT) and its full target\n"
+                                      "path as DestName. An entry whose name is absolute, names a drive or holds\n"
+                                      "a \"..\" component is reported and not written; the exit status is then\n"
+                                      "non-zero (12). A NAME that matches nothing gives 22.\n"});
+
+} // namespace

@@ -1,0 +1,96 @@
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tools/archive_session.h"
+#include "tools/host.h"
+#include "tools/progress.h"
+
+namespace {
+
+// The host record's MS-DOS packed local date and time, as "YYYY-MM-DD hh:mm:ss".
+std::string FormatDosTime(int packed) {
+    uint32_t v = static_cast<uint32_t>(packed);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (v >> 25), (v >> 21) & 0x0F,
+                  (v >> 16) & 0x1F, (v >> 11) & 0x1F, (v >> 5) & 0x3F, (v & 0x1F) * 2);
+    return text;
+}
+
+// Names are bytes in the archive's code page; only what JSON forbids is escaped, so bytes
+// from 0x80 on pass through unchanged.
+std::string JsonString(const char* s) {
+    std::string out = "\"";
+    for (; *s; ++s) {
+        unsigned char c = static_cast<unsigned char>(*s);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+int List(HostContext& ctx, const std::vector<std::string>& args) {
+    bool json = false;
+    std::string archive;
+    for (const std::string& a : args) {
+        if (a == "--json") json = true;
+        else if (a == "--quiet" || a == "-q") ConfigureProgress(false);
+        else if (a.size() > 1 && a[0] == '-') return UsageError("list: unknown option " + a);
+        else if (archive.empty()) archive = a;
+        else return UsageError("list takes one archive");
+    }
+    if (archive.empty()) return UsageError("list needs an archive");
+
+    ArchiveSession session(*ctx.api, archive, PK_OM_LIST);
+    int result = session.Open(HostProgress);
+    if (result != 0) return ReportFailure(archive, result);
+    if (!json) std::printf("%12s %12s  %-19s  %s\n", "Unpacked", "Packed", "Date       Time", "Name");
+    unsigned long long unpacked = 0, packed = 0;
+    int entries = 0;
+    tHeaderData header;
+    while ((result = session.NextHeader(&header)) == 0) {
+        uint32_t unpSize = static_cast<uint32_t>(header.UnpSize), packSize = static_cast<uint32_t>(header.PackSize);
+        if (json)
+            std::printf("{\"name\": %s, \"packSize\": %u, \"unpSize\": %u, \"time\": \"%s\", \"attr\": %d}\n",
+                        JsonString(header.FileName).c_str(), packSize, unpSize,
+                        FormatDosTime(header.FileTime).c_str(), header.FileAttr);
+        else
+            std::printf("%12u %12u  %s  %s\n", unpSize, packSize, FormatDosTime(header.FileTime).c_str(),
+                        header.FileName);
+        unpacked += unpSize;
+        packed += packSize;
+        ++entries;
+        result = session.Process(PK_SKIP, "", "");
+        if (result != 0) break;
+    }
+    FinishProgress();
+    if (result != E_END_ARCHIVE) return ReportFailure(archive, result);
+    if (!json) std::printf("%12llu %12llu  %d entr%s\n", unpacked, packed, entries, entries == 1 ? "y" : "ies");
+    int closed = session.Close();
+    return closed != 0 ? ReportFailure(archive, closed) : 0;
+}
+
+HostCommandRegistration registration({10, "list", "[--json] [--quiet] ARCHIVE", "list the entries of an archive", List,
+                                      "Walks the archive as the file manager does (ReadHeader, then ProcessFile\n"
+                                      "with PK_SKIP) and prints one line per entry: unpacked size, packed size,\n"
+                                      "date and time (local), name.\n\n"
+                                      "  --json  one JSON object per entry and line:\n"
+                                      "          {\"name\": ..., \"packSize\": N, \"unpSize\": N,\n"
+                                      "           \"time\": \"YYYY-MM-DD hh:mm:ss\", \"attr\": N}\n"});
+
+} // namespace
