@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int32_t kPrefix = 18;
-constexpr int kMaxLength = 18;
 constexpr int kGroupTokens = 8;
 
 // The host's callback takes a writable string; these are never written.
@@ -102,11 +101,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     uint32_t pos = kPrefix;
     while (pos < end) {
         if (writer.capacity <= writer.written + 3 && !writer.Grow(writer.capacity * 2)) return outOfMemory();
-        MatchResult taken = FindRunMatch(input, end, pos);
-        if (taken.length != kMaxLength) {
-            MatchResult found = matrix->FindMatrixMatch(pos, taken.length);
-            if (found.length > taken.length) taken = found;
-        }
+        MatchResult taken = matrix->BestMatch(pos);
         if (taken.length < 0) {
             writer.Literal(input[pos]);
             pos += 1;
