@@ -14,6 +14,7 @@
 #include "archive/zbk_archive_manager.h"
 #include "common/file_io.h"
 #include "common/replacement_file.h"
+#include "common/string_utils.h"
 #include "platform/platform.h"
 
 namespace {
@@ -70,10 +71,13 @@ uint64_t CZbkArchiveManager::HeaderBytesOnDisk(const ZbkEntryList& list) {
 ZbkEntry* CZbkArchiveManager::CopyRecord(const ZbkEntry& from) {
     ZbkEntry* copy = new (std::nothrow) ZbkEntry();
     if (!copy) return nullptr;
-    *copy = from;
+    copy->packingMethod = from.packingMethod;
+    copy->uncompressedSize = from.uncompressedSize;
+    copy->reserved = from.reserved;
+    copy->timeStamp = from.timeStamp;
+    copy->dataSize = from.dataSize;
     copy->name = from.name ? DuplicateString(from.name) : nullptr;
     if (from.name && !copy->name) {
-        copy->name = nullptr;
         delete copy;
         return nullptr;
     }

@@ -6,7 +6,9 @@
 
 #include "archive/entry_data_writer.h"
 #include "archive/zbk_archive_manager.h"
+#include "archive/compressor.h"
 #include "common/file_io.h"
+#include "common/string_utils.h"
 #include "platform/platform.h"
 
 namespace {
@@ -227,4 +229,8 @@ void CZbkArchiveManager::DeleteSources(const std::string& srcPath, StringList& n
         if (platform::FindFile(source.c_str(), &found) && !(found.attrib & platform::kAttrDirectory))
             platform::DeleteFileAt(source.c_str());
     }
+}
+
+int CZbkArchiveManager::CompressBuffer(unsigned char** data, int32_t* size, const char* progressName) {
+    return ::CompressBuffer(data, size, progressName, m_processDataProc);
 }

@@ -32,7 +32,7 @@ bool WriteFully(FILE* file, const void* bytes, size_t n) {
 
 size_t ReadUpTo(FILE* file, void* bytes, size_t n) {
     if (!file || n == 0) return 0;
-    if (Faulted(IoFault::Read)) return std::fread(bytes, 1, n / 2, file);
+    if (Faulted(IoFault::Read)) return 0;
     return std::fread(bytes, 1, n, file);
 }
 

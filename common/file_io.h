@@ -15,7 +15,7 @@ bool CloseWritten(FILE* file);
 bool ReplaceFile(const char* from, const char* to);
 
 // Fault injection for tests: the n-th following call of the kind fails (1 = the next one);
-// 0 turns it off. Writes fail short, reads come back short, replacing refuses.
+// 0 turns it off. Writes fail half-way, reads find nothing, replacing refuses.
 enum class IoFault { Write, Read, Replace, Count };
 void InjectIoFault(IoFault kind, int nthCall);
 void ClearIoFaults();
