@@ -33,22 +33,6 @@ void AddTree(const std::string& srcDir, const std::string& folder, std::vector<s
     }
 }
 
-std::vector<char> MultiString(const std::vector<std::string>& names) {
-    std::vector<char> block;
-    for (const std::string& n : names) {
-        block.insert(block.end(), n.begin(), n.end());
-        block.push_back(0);
-    }
-    block.push_back(0);
-    return block;
-}
-
-std::vector<char> CString(const std::string& s) {
-    std::vector<char> v(s.begin(), s.end());
-    v.push_back(0);
-    return v;
-}
-
 int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     std::string subPath;
@@ -84,8 +68,8 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CString(archive), srcArg = CString(srcDir), subArg = CString(subPath);
+    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> archiveArg = CStringArg(archive), srcArg = CStringArg(srcDir), subArg = CStringArg(subPath);
     ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
                                     list.data(), move ? PK_PACK_MOVE_FILES : 0);
@@ -100,8 +84,8 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
         // A folder is deleted with everything below it, as the file manager asks for it.
         names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CString(args[0]);
+    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> archiveArg = CStringArg(args[0]);
     ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     int result = ctx.api->DeleteFiles(archiveArg.data(), list.data());
     FinishProgress();
