@@ -2,6 +2,7 @@
 // closed by an extra NUL, the layout of the host's add and delete lists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class StringList {
@@ -32,4 +33,7 @@ public:
     char* cursor;
     int count;
     int size;
+
+private:
+    size_t m_room; // bytes allocated for buffer (at least size)
 };
