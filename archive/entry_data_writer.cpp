@@ -119,12 +119,18 @@ int EntryDataWriter::StoreFile(FILE* source, const std::string& sourcePath, ZbkE
 
 int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count) {
     if (!Ready()) return E_NO_MEMORY;
-    if (!platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;
+    // Kept entries mostly follow each other in the old archive; a seek would throw away
+    // the stream's buffer for every one of them.
+    if (offset != m_oldPosition && !platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;
+    m_oldPosition = offset + count;
     uint64_t left = count;
     while (left > 0) {
         size_t want = left < m_buffer.size() ? static_cast<size_t>(left) : m_buffer.size();
         size_t n = ReadUpTo(oldArchive, m_buffer.data(), want);
-        if (n == 0) return E_EREAD;
+        if (n == 0) {
+            m_oldPosition = UINT64_MAX;
+            return E_EREAD;
+        }
         if (int r = WriteBytes(m_buffer.data(), n)) return r;
         left -= n;
     }

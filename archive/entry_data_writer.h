@@ -42,6 +42,7 @@ private:
     tProcessDataProc m_progress;
     bool m_creating;
     std::vector<unsigned char> m_buffer;
+    uint64_t m_oldPosition = UINT64_MAX; // where the old archive's stream stands, when known
 };
 
 // True when a file of this name is compressed under the current settings.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "archive/zbk_format.h"
 #include "common/string_list.h"
@@ -59,21 +59,23 @@ protected:
 
 private:
     struct OldEntries;
+    struct RebuildItem;
 
     int WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names);
-    int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::string& subPath, const std::string& srcPath,
-                            StringList& written, const std::unordered_set<std::string>& added,
+    int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
                             const OldEntries& old, ZbkEntryList* newList);
-    int WriteReducedArchive(FILE* out, StringList& written, const OldEntries& old, ZbkEntryList* newList,
-                            int* progressSum);
+    int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
+                            ZbkEntryList* newList, int* progressSum);
+    // Fills a new header with the records of the items, in their order, and the terminator.
+    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList, int64_t* addedBytes);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
-    bool IndexOldEntries(OldEntries* old);
+    void IndexOldEntries(OldEntries* old);
+    static void SortByName(std::vector<RebuildItem>* items);
     // A record for a file to pack, or *out null when the path is missing or a folder.
     int MakeFileRecord(const std::string& storedName, const std::string& sourcePath, ZbkEntry** out);
     static int AddTerminator(ZbkEntryList* list);
     // Bytes the header of a list built for writing takes on disk, signature block included.
     static uint64_t HeaderBytes(const ZbkEntryList& list);
-    static uint64_t HeaderBytesOnDisk(const ZbkEntryList& list);
     static ZbkEntry* CopyRecord(const ZbkEntry& from);
     static void DeleteSources(const std::string& srcPath, StringList& names);
 

@@ -133,7 +133,9 @@ TEST_F(ArchiveWriting, CompressionFollowsExtensionAndSettings) {
         ASSERT_EQ(a.records.size(), 1u);
         EXPECT_EQ(a.records[0].method, c.compressed ? kZbkCompressed : kZbkStored);
         EXPECT_EQ(a.records[0].uncompressedSize, c.compressed ? c.size : 0u);
-        if (!c.compressed) EXPECT_EQ(a.records[0].dataSize, c.size);
+        if (!c.compressed) {
+            EXPECT_EQ(a.records[0].dataSize, c.size);
+        }
         auto entries = ExtractThroughExports(Archive());
         EXPECT_EQ(entries[c.name], content);
     }
