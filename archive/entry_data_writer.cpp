@@ -1,5 +1,6 @@
 #include "archive/entry_data_writer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -119,20 +120,26 @@ int EntryDataWriter::StoreFile(FILE* source, const std::string& sourcePath, ZbkE
 
 int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count) {
     if (!Ready()) return E_NO_MEMORY;
-    // Kept entries mostly follow each other in the old archive; a seek would throw away
-    // the stream's buffer for every one of them.
-    if (offset != m_oldPosition && !platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;
-    m_oldPosition = offset + count;
+    // Kept entries mostly follow each other in the old archive, and most are small: reading
+    // it in buffer-sized windows keeps the system calls per entry far below one.
     uint64_t left = count;
     while (left > 0) {
-        size_t want = left < m_buffer.size() ? static_cast<size_t>(left) : m_buffer.size();
-        size_t n = ReadUpTo(oldArchive, m_buffer.data(), want);
+        if (offset >= m_windowStart && offset < m_windowEnd) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_windowEnd - offset));
+            if (int r = WriteBytes(m_buffer.data() + (offset - m_windowStart), n)) return r;
+            offset += n;
+            left -= n;
+            continue;
+        }
+        if (offset != m_windowEnd && !platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;
+        size_t n = ReadUpTo(oldArchive, m_buffer.data(), m_buffer.size());
+        m_windowStart = offset;
+        m_windowEnd = offset + n;
         if (n == 0) {
-            m_oldPosition = UINT64_MAX;
+            m_windowEnd = UINT64_MAX; // position unknown: seek before the next read
+            m_windowStart = UINT64_MAX;
             return E_EREAD;
         }
-        if (int r = WriteBytes(m_buffer.data(), n)) return r;
-        left -= n;
     }
     return E_SUCCESS;
 }

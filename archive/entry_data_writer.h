@@ -42,7 +42,9 @@ private:
     tProcessDataProc m_progress;
     bool m_creating;
     std::vector<unsigned char> m_buffer;
-    uint64_t m_oldPosition = UINT64_MAX; // where the old archive's stream stands, when known
+    // The part of the old archive held in m_buffer; the stream stands at its end.
+    uint64_t m_windowStart = UINT64_MAX;
+    uint64_t m_windowEnd = UINT64_MAX;
 };
 
 // True when a file of this name is compressed under the current settings.

@@ -18,6 +18,9 @@ bool ReplacementFile::Create() {
     std::string prefix = name && *name ? name : "kyrzbk";
     if (!prefix.empty() && platform::IsSeparator(prefix.back())) prefix.pop_back();
     m_file = platform::CreateUniqueFile(FolderOf(m_target), "~" + prefix, &m_tempPath);
+    // Large writes: rebuilding an archive of many small entries should not cost a system
+    // call per entry.
+    if (m_file) std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
     return m_file != nullptr;
 }
 
