@@ -60,6 +60,8 @@ class Image:
 
     def resource(self, type_id, name_id):
         """{language: bytes} of one resource."""
+        if not self.resource_rva:
+            return {}
         base = self.offset(self.resource_rva)
         found = {}
         for key, is_dir, target in self.resource_entries(0):
