@@ -61,7 +61,7 @@ open_dialog() {
     dialog_pid=$!
     window=""
     for _ in $(seq 120); do
-        window="$(xdotool search --name "^$title\$" 2>/dev/null | head -n1)"
+        window="$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1)"
         [ -n "$window" ] && break
         kill -0 "$dialog_pid" 2>/dev/null || break
         sleep 0.5
