@@ -96,6 +96,10 @@ std::string ExecutableDirectory();
 // File name of the plug-in binary this build makes.
 const char* PluginFileName();
 bool IsTerminal(FILE* stream);
+// Whether a plug-in can show dialogs here: only the Windows builds have a dialog manager.
+bool HasDialogManager();
+// The window that owns dialogs a console program opens: its console window, or null.
+WindowHandle ConsoleWindow();
 // Makes stdout and stderr pass bytes through unchanged, so that a listing or an entry
 // written to a pipe is the same on every platform (no CR inserted before LF).
 void UseBinaryStandardStreams();

@@ -150,6 +150,10 @@ const char* PluginFileName() { return "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+bool HasDialogManager() { return false; }
+
+WindowHandle ConsoleWindow() { return nullptr; }
+
 void UseBinaryStandardStreams() {}
 
 int RunCommandLine(const std::string& commandLine) {

@@ -157,6 +157,10 @@ const char* PluginFileName() { return sizeof(void*) == 8 ? "kyrzbk.wcx64" : "kyr
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+bool HasDialogManager() { return true; }
+
+WindowHandle ConsoleWindow() { return GetConsoleWindow(); }
+
 void UseBinaryStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
