@@ -9,8 +9,8 @@ namespace {
 
 constexpr int32_t kWindow = 4095;
 constexpr int kMaxLength = 18;
-// Slices overlap by the window, so a longer slice re-indexes less; 65536 keeps the
-// positions of one slice within the second-level cache.
+// Slices overlap by the window, so a longer slice re-indexes less; up to 65536 positions
+// are kept as 16-bit offsets from the slice start.
 constexpr int32_t kMaxSlice = 65536;
 constexpr int kMaxTableBits = 14; // buckets are numbered in 16 bits
 constexpr int kMinTableBits = 4;
@@ -82,6 +82,7 @@ int CeilLog2(uint32_t n) {
 MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur) {
     MatchResult none;
     if (size - cur < 3) return none;
+    if (data[cur] != data[cur - 1] && data[cur] != data[cur - 2]) return none;
     int cap = size - cur < uint32_t(kMaxLength) ? int(size - cur) : kMaxLength;
     bool wide = uint64_t(cur) + 24 <= size;
     int run1 = MatchLength(data + cur - 1, data + cur, cap, wide);
@@ -94,7 +95,9 @@ MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur)
 
 DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data), m_size(int32_t(size)) {
     m_sliceLength = m_size < kMaxSlice ? m_size : kMaxSlice;
-    m_tableBits = CeilLog2(uint32_t(m_sliceLength));
+    // About four positions per bucket: enough to keep groups apart, and a table that small
+    // inputs clear quickly.
+    m_tableBits = CeilLog2(uint32_t(m_sliceLength)) - 2;
     if (m_tableBits > kMaxTableBits) m_tableBits = kMaxTableBits;
     if (m_tableBits < kMinTableBits) m_tableBits = kMinTableBits;
     const size_t groupBytes = (size_t(1) << m_tableBits) * sizeof(Group);
