@@ -20,7 +20,7 @@ constexpr int kMinTableBits = 4;
 constexpr int64_t kCrowdedPerPosition = 4;
 constexpr int64_t kCrowdedMinimum = 16384;
 // Groups of the 3-byte key up to this size are walked whole even when longer keys exist.
-constexpr ptrdiff_t kSmallGroup = 32;
+constexpr uint32_t kSmallGroup = 32;
 
 uint64_t Load64(const unsigned char* p) {
     uint64_t v;
@@ -163,11 +163,14 @@ void DataMatrix::Build(int32_t start) {
     m_topSince = start;
 }
 
+template <int KeyLength> DataMatrix::Group& DataMatrix::GroupAt(int level, int32_t pos) {
+    return m_index[level].groups[Bucket<KeyLength>(m_data + pos, int64_t(pos) + 8 <= m_size, m_tableBits)];
+}
+
 template <int KeyLength>
 const uint16_t* DataMatrix::GroupInWindow(int level, int32_t pos, int32_t low, const uint16_t** end) {
-    Index& index = m_index[level];
-    Group& group = index.groups[Bucket<KeyLength>(m_data + pos, int64_t(pos) + 8 <= m_size, m_tableBits)];
-    const uint16_t* offsets = index.offsets;
+    Group& group = GroupAt<KeyLength>(level, pos);
+    const uint16_t* offsets = m_index[level].offsets;
     const int32_t lowOffset = low - m_sliceStart;
     uint32_t i = group.cursor;
     while (i < group.end && offsets[i] < lowOffset) ++i;
@@ -239,21 +242,16 @@ MatchResult DataMatrix::FindMatrixMatch(uint32_t at, int shorter) {
 
     // A small group of the 3-byte key is walked whole; the longer keys serve where it is
     // crowded.
-    const uint16_t* end = nullptr;
-    const uint16_t* c = GroupInWindow<3>(0, pos, low, &end);
-    if (m_levels == 1 || end - c <= kSmallGroup) {
-        const uint16_t* first = c;
-        int32_t bestAt = -1;
-        int best = Walk(c, end, pos, shorter, maxLen, maxLen, &bestAt);
-        if (m_levels == 1) m_topWalked += c - first;
-        if (bestAt < 0) return none;
-        return MatchResult{best, uint32_t(pos - bestAt)};
+    MatchResult found;
+    const Group& shortGroup = GroupAt<3>(0, pos);
+    if (m_levels == 1 || shortGroup.end - shortGroup.cursor <= kSmallGroup) {
+        Search<3>(0, pos, low, shorter, maxLen, maxLen, &found);
+        return found;
     }
 
     // Every place that matches a key's length or more lies in that key's group; when one
     // of them beats both `shorter` and the key length - 1, the answer is among them.
     // Otherwise no match is longer than the key length - 1 and the next shorter key serves.
-    MatchResult found;
     int upper = maxLen;
     if (m_levels > 2 && maxLen >= 8) {
         if (Search<8>(2, pos, low, shorter > 7 ? shorter : 7, maxLen, upper, &found)) return found;
