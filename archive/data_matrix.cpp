@@ -183,13 +183,15 @@ const uint16_t* DataMatrix::GroupInWindow(int level, int32_t pos, int32_t low, c
 
 int DataMatrix::Walk(const uint16_t*& c, const uint16_t* end, int32_t pos, int best, int maxLen, int upper,
                      int32_t* bestAt) const {
-    const unsigned char* base = m_data + m_sliceStart;
+    const int32_t sliceStart = m_sliceStart;
+    const unsigned char* base = m_data + sliceStart;
     const unsigned char* here = m_data + pos;
-    const int32_t at = pos - m_sliceStart;
+    const int32_t at = pos - sliceStart;
     const bool wide = int64_t(pos) + 24 <= m_size;
     // Ascending positions: the first to reach a length is the farthest back, and once the
     // distance itself is no longer than the best length, no later position can do better.
     int32_t stop = at - best;
+    int32_t found = -1;
     unsigned char next = here[best];
     for (; c < end; ++c) {
         const int32_t p = *c;
@@ -199,12 +201,13 @@ int DataMatrix::Walk(const uint16_t*& c, const uint16_t* end, int32_t pos, int b
         int n = MatchLength(base + p, here, distance < maxLen ? int(distance) : maxLen, wide);
         if (n > best) {
             best = n;
-            *bestAt = m_sliceStart + p;
+            found = p;
             if (best >= upper) break;
             stop = at - best;
             next = here[best];
         }
     }
+    if (found >= 0) *bestAt = sliceStart + found;
     return best;
 }
 
