@@ -9,8 +9,8 @@ namespace {
 
 constexpr int32_t kWindow = 4095;
 constexpr int kMaxLength = 18;
-// Slices overlap by the window, so a longer slice re-indexes less; 65536 keeps the
-// positions of one slice within the second-level cache.
+// Slices overlap by the window, so a longer slice re-indexes less; up to 65536 positions
+// are kept as 16-bit offsets from the slice start.
 constexpr int32_t kMaxSlice = 65536;
 constexpr int kMaxTableBits = 14; // buckets are numbered in 16 bits
 constexpr int kMinTableBits = 4;
@@ -20,7 +20,7 @@ constexpr int kMinTableBits = 4;
 constexpr int64_t kCrowdedPerPosition = 4;
 constexpr int64_t kCrowdedMinimum = 16384;
 // Groups of the 3-byte key up to this size are walked whole even when longer keys exist.
-constexpr ptrdiff_t kSmallGroup = 32;
+constexpr uint32_t kSmallGroup = 32;
 
 uint64_t Load64(const unsigned char* p) {
     uint64_t v;
@@ -82,6 +82,7 @@ int CeilLog2(uint32_t n) {
 MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur) {
     MatchResult none;
     if (size - cur < 3) return none;
+    if (data[cur] != data[cur - 1] && data[cur] != data[cur - 2]) return none;
     int cap = size - cur < uint32_t(kMaxLength) ? int(size - cur) : kMaxLength;
     bool wide = uint64_t(cur) + 24 <= size;
     int run1 = MatchLength(data + cur - 1, data + cur, cap, wide);
@@ -94,7 +95,9 @@ MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur)
 
 DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data), m_size(int32_t(size)) {
     m_sliceLength = m_size < kMaxSlice ? m_size : kMaxSlice;
-    m_tableBits = CeilLog2(uint32_t(m_sliceLength));
+    // About four positions per bucket: enough to keep groups apart, and a table that small
+    // inputs clear quickly.
+    m_tableBits = CeilLog2(uint32_t(m_sliceLength)) - 2;
     if (m_tableBits > kMaxTableBits) m_tableBits = kMaxTableBits;
     if (m_tableBits < kMinTableBits) m_tableBits = kMinTableBits;
     const size_t groupBytes = (size_t(1) << m_tableBits) * sizeof(Group);
@@ -160,11 +163,14 @@ void DataMatrix::Build(int32_t start) {
     m_topSince = start;
 }
 
+template <int KeyLength> DataMatrix::Group& DataMatrix::GroupAt(int level, int32_t pos) {
+    return m_index[level].groups[Bucket<KeyLength>(m_data + pos, int64_t(pos) + 8 <= m_size, m_tableBits)];
+}
+
 template <int KeyLength>
 const uint16_t* DataMatrix::GroupInWindow(int level, int32_t pos, int32_t low, const uint16_t** end) {
-    Index& index = m_index[level];
-    Group& group = index.groups[Bucket<KeyLength>(m_data + pos, int64_t(pos) + 8 <= m_size, m_tableBits)];
-    const uint16_t* offsets = index.offsets;
+    Group& group = GroupAt<KeyLength>(level, pos);
+    const uint16_t* offsets = m_index[level].offsets;
     const int32_t lowOffset = low - m_sliceStart;
     uint32_t i = group.cursor;
     while (i < group.end && offsets[i] < lowOffset) ++i;
@@ -177,13 +183,15 @@ const uint16_t* DataMatrix::GroupInWindow(int level, int32_t pos, int32_t low, c
 
 int DataMatrix::Walk(const uint16_t*& c, const uint16_t* end, int32_t pos, int best, int maxLen, int upper,
                      int32_t* bestAt) const {
-    const unsigned char* base = m_data + m_sliceStart;
+    const int32_t sliceStart = m_sliceStart;
+    const unsigned char* base = m_data + sliceStart;
     const unsigned char* here = m_data + pos;
-    const int32_t at = pos - m_sliceStart;
+    const int32_t at = pos - sliceStart;
     const bool wide = int64_t(pos) + 24 <= m_size;
     // Ascending positions: the first to reach a length is the farthest back, and once the
     // distance itself is no longer than the best length, no later position can do better.
     int32_t stop = at - best;
+    int32_t found = -1;
     unsigned char next = here[best];
     for (; c < end; ++c) {
         const int32_t p = *c;
@@ -193,12 +201,13 @@ int DataMatrix::Walk(const uint16_t*& c, const uint16_t* end, int32_t pos, int b
         int n = MatchLength(base + p, here, distance < maxLen ? int(distance) : maxLen, wide);
         if (n > best) {
             best = n;
-            *bestAt = m_sliceStart + p;
+            found = p;
             if (best >= upper) break;
             stop = at - best;
             next = here[best];
         }
     }
+    if (found >= 0) *bestAt = sliceStart + found;
     return best;
 }
 
@@ -236,21 +245,16 @@ MatchResult DataMatrix::FindMatrixMatch(uint32_t at, int shorter) {
 
     // A small group of the 3-byte key is walked whole; the longer keys serve where it is
     // crowded.
-    const uint16_t* end = nullptr;
-    const uint16_t* c = GroupInWindow<3>(0, pos, low, &end);
-    if (m_levels == 1 || end - c <= kSmallGroup) {
-        const uint16_t* first = c;
-        int32_t bestAt = -1;
-        int best = Walk(c, end, pos, shorter, maxLen, maxLen, &bestAt);
-        if (m_levels == 1) m_topWalked += c - first;
-        if (bestAt < 0) return none;
-        return MatchResult{best, uint32_t(pos - bestAt)};
+    MatchResult found;
+    const Group& shortGroup = GroupAt<3>(0, pos);
+    if (m_levels == 1 || shortGroup.end - shortGroup.cursor <= kSmallGroup) {
+        Search<3>(0, pos, low, shorter, maxLen, maxLen, &found);
+        return found;
     }
 
     // Every place that matches a key's length or more lies in that key's group; when one
     // of them beats both `shorter` and the key length - 1, the answer is among them.
     // Otherwise no match is longer than the key length - 1 and the next shorter key serves.
-    MatchResult found;
     int upper = maxLen;
     if (m_levels > 2 && maxLen >= 8) {
         if (Search<8>(2, pos, low, shorter > 7 ? shorter : 7, maxLen, upper, &found)) return found;

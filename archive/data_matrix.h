@@ -57,6 +57,8 @@ private:
     void Build(int32_t start);
     void BuildLevel(int level);
     template <int KeyLength> void Sort(Index& index, int32_t start, int32_t end);
+    template <int KeyLength> Group& GroupAt(int level, int32_t pos);
+    // The group's places from the window start on (dropping those before it for good).
     template <int KeyLength> const uint16_t* GroupInWindow(int level, int32_t pos, int32_t low, const uint16_t** end);
     template <int KeyLength>
     bool Search(int level, int32_t pos, int32_t low, int floor, int maxLen, int upper, MatchResult* found);
