@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t length) {
     CTextBuffer expanded;
     if (DecompressEntry(stream.data(), static_cast<int32_t>(stream.size()), "fuzz", &expanded, nullptr) != 0)
         std::abort();
+    const unsigned char* out = reinterpret_cast<const unsigned char*>(expanded.Data());
     if (static_cast<size_t>(expanded.Length()) != input.size() ||
-        !std::equal(expanded.Data() + kPrefix, expanded.Data() + expanded.Length(), input.begin() + kPrefix))
+        !std::equal(out + kPrefix, out + expanded.Length(), input.begin() + kPrefix))
         std::abort();
     return 0;
 }
