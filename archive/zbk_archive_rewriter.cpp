@@ -143,7 +143,15 @@ int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items,
         }
     }
     if (int r = AddTerminator(newList)) return r;
-    return HeaderBytes(*newList) >= kArchiveLengthLimit ? E_EWRITE : E_SUCCESS;
+    // Records copied from the old archive keep their exact sizes; only new files marked for
+    // compression are unknown yet.
+    uint64_t known = 0;
+    int index = newList->FirstFileIndex();
+    for (const RebuildItem& item : items) {
+        const ZbkEntry& e = *newList->entries[index++];
+        if (item.oldIndex >= 0 || e.packingMethod != MethodCompressed) known += e.dataSize;
+    }
+    return HeaderBytes(*newList) + known >= kArchiveLengthLimit ? E_EWRITE : E_SUCCESS;
 }
 
 int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,

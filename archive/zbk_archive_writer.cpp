@@ -183,7 +183,7 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
     }
     if (int r = AddTerminator(m_entries)) return r;
     uint64_t headerBytes = HeaderBytes(*m_entries);
-    if (headerBytes >= kArchiveLengthLimit) return E_EWRITE;
+    if (headerBytes + StoredDataBytes(*m_entries) >= kArchiveLengthLimit) return E_EWRITE;
     if (int r = m_entries->SaveHeader(m_archiveFile)) return r;
 
     EntryDataWriter writer(m_archiveFile, headerBytes, m_processDataProc, true);
@@ -209,6 +209,14 @@ int CZbkArchiveManager::AddTerminator(ZbkEntryList* list) {
     }
     list->ShrinkToFit();
     return E_SUCCESS;
+}
+
+uint64_t CZbkArchiveManager::StoredDataBytes(const ZbkEntryList& list) {
+    // What files marked for compression will take is known only once they are compressed.
+    uint64_t bytes = 0;
+    for (int i = list.FirstFileIndex(); i < list.count - 1; ++i)
+        if (list.entries[i]->packingMethod != MethodCompressed) bytes += list.entries[i]->dataSize;
+    return bytes;
 }
 
 uint64_t CZbkArchiveManager::HeaderBytes(const ZbkEntryList& list) {

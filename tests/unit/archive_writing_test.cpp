@@ -310,6 +310,13 @@ TEST_F(ArchiveWriting, FilesBeyondTheFormatsLimitsAreRefused) {
     sparse("half2.dat", 1100000000ull);
     EXPECT_EQ(Pack({"half1.dat", "half2.dat"}), E_EWRITE);
     EXPECT_FALSE(FileExists(Archive()));
+    // An update that would pass the limit leaves the old archive as it was.
+    Source("small.dat", Text(10));
+    ASSERT_EQ(Pack({"small.dat"}), 0);
+    Bytes before = ReadFileBytes(Archive());
+    EXPECT_EQ(Pack({"half1.dat", "half2.dat"}), E_EWRITE);
+    EXPECT_EQ(ReadFileBytes(Archive()), before);
+    EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
 }
 
 class ArchiveUpdating : public ArchiveWriting {
