@@ -4,9 +4,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "archive/zbk_format.h"
+#include "common/string_list.h"
 #include "frame/archive_manager.h"
+
+class ReplacementFile;
 
 class CZbkArchiveManager : public CKyrArchiveManager {
 public:
@@ -29,6 +34,23 @@ public:
 
     const ZbkEntryList* Entries() const { return m_entries; }
 
+    // Writing side: packing into a new or existing archive, and deleting entries.
+    int PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList, int flags) override;
+    int DeleteFiles(char* packedFile, char* deleteList) override;
+    // The host's list with every "*.*" folder name expanded: below srcPath when packing,
+    // to the archive's records under that folder when srcPath is null. Names come out with
+    // the archive's separators. Null on failure.
+    StringList* ExpandFileList(const char* srcPath, const char* list);
+    int CreateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
+                      StringList& names, int flags);
+    int UpdateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
+                      StringList& names, int flags);
+    int RemoveEntries(const char* packedFile, StringList& deleteList);
+    // Starts a header to be written with the signature record the settings ask for.
+    // blockFailureCode is the result when the configured block cannot be made.
+    int AddSignatureRecord(ZbkEntryList* newList, ZbkEntryList* oldList, int blockFailureCode);
+    int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName);
+
 protected:
     void CloseArchiveFile();
 
@@ -36,6 +58,27 @@ protected:
     ZbkEntryList* m_entries;
 
 private:
+    struct OldEntries;
+    struct RebuildItem;
+
+    int WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names);
+    int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
+                            const OldEntries& old, ZbkEntryList* newList);
+    int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
+                            ZbkEntryList* newList, int* progressSum);
+    // Fills a new header with the records of the items, in their order, and the terminator.
+    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList, int64_t* addedBytes);
+    int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
+    void IndexOldEntries(OldEntries* old);
+    static void SortByName(std::vector<RebuildItem>* items);
+    // A record for a file to pack, or *out null when the path is missing or a folder.
+    int MakeFileRecord(const std::string& storedName, const std::string& sourcePath, ZbkEntry** out);
+    static int AddTerminator(ZbkEntryList* list);
+    // Bytes the header of a list built for writing takes on disk, signature block included.
+    static uint64_t HeaderBytes(const ZbkEntryList& list);
+    static ZbkEntry* CopyRecord(const ZbkEntry& from);
+    static void DeleteSources(const std::string& srcPath, StringList& names);
+
     void MoveToNextEntry();
     int64_t CurrentDataOffset();
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);

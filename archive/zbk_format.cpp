@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/file_io.h"
 #include "common/string_list.h"
 #include "common/string_utils.h"
 #include "frame/wcx.h"
@@ -62,14 +63,14 @@ void ZbkEntry::ReadEntry(FILE* file) {
 int ZbkEntry::WriteEntry(FILE* file) const {
     if (!file) return E_EWRITE;
     size_t nameBytes = name ? std::strlen(name) + 1 : 1;
-    if (std::fwrite(name ? name : "", 1, nameBytes, file) != nameBytes) return E_EWRITE;
+    if (!WriteFully(file, name ? name : "", nameBytes)) return E_EWRITE;
     unsigned char raw[20];
     WriteLE32(raw, packingMethod);
     WriteLE32(raw + 4, uncompressedSize);
     WriteLE32(raw + 8, reserved);
     WriteLE32(raw + 12, timeStamp);
     WriteLE32(raw + 16, dataSize);
-    return std::fwrite(raw, 1, sizeof raw, file) == sizeof raw ? E_SUCCESS : E_EWRITE;
+    return WriteFully(file, raw, sizeof raw) ? E_SUCCESS : E_EWRITE;
 }
 
 void ZbkEntryList::LoadHeader(FILE* file) {
@@ -135,9 +136,7 @@ int ZbkEntryList::SaveHeader(FILE* file) const {
         int result = entries[i]->WriteEntry(file);
         if (result != E_SUCCESS) return result;
         if (i == 0 && hasSignature && signatureLength > 0) {
-            if (!signatureBlock ||
-                std::fwrite(signatureBlock, 1, static_cast<size_t>(signatureLength), file) !=
-                    static_cast<size_t>(signatureLength))
+            if (!signatureBlock || !WriteFully(file, signatureBlock, static_cast<size_t>(signatureLength)))
                 return E_EWRITE;
         }
     }

@@ -8,13 +8,14 @@
 #include <cstring>
 #include <vector>
 
-StringList::StringList() : buffer(nullptr), cursor(nullptr), count(0), size(1) {
+StringList::StringList() : buffer(nullptr), cursor(nullptr), count(0), size(1), m_room(1) {
     buffer = static_cast<char*>(std::calloc(1, 1));
     if (!buffer) throw static_cast<int>(E_NO_MEMORY);
     cursor = buffer;
 }
 
-StringList::StringList(const char* multiString) : buffer(nullptr), cursor(nullptr), count(0), size(1) {
+StringList::StringList(const char* multiString)
+    : buffer(nullptr), cursor(nullptr), count(0), size(1), m_room(1) {
     if (!multiString || !*multiString) {
         buffer = static_cast<char*>(std::calloc(1, 1));
         if (!buffer) throw static_cast<int>(E_NO_MEMORY);
@@ -27,6 +28,7 @@ StringList::StringList(const char* multiString) : buffer(nullptr), cursor(nullpt
     buffer = static_cast<char*>(std::malloc(bytes));
     if (!buffer) throw static_cast<int>(E_NO_MEMORY);
     std::memcpy(buffer, multiString, bytes);
+    m_room = bytes;
     Recount();
 }
 
@@ -38,6 +40,7 @@ void StringList::Release() {
     cursor = nullptr;
     count = 0;
     size = 0;
+    m_room = 0;
 }
 
 void StringList::Recount() {
@@ -61,19 +64,28 @@ char* StringList::Next() {
 }
 
 int StringList::Add(const char* s) {
-    Recount();
     if (!s || !*s) return -1;
     if (!buffer) {
         buffer = static_cast<char*>(std::calloc(1, 1));
         if (!buffer) return E_NO_MEMORY;
         size = 1;
+        count = 0;
+        m_room = 1;
     }
+    // The block only changes through these operations, so size and count are exact and
+    // adding needs no walk over the list; room grows by doubling, so building a list of
+    // tens of thousands of names stays linear.
     int n = static_cast<int>(std::strlen(s));
-    char* grown = static_cast<char*>(std::realloc(buffer, static_cast<size_t>(size) + n + 1));
-    if (!grown) return E_NO_MEMORY;
-    buffer = grown;
-    std::memset(buffer + size, 0, static_cast<size_t>(n) + 1);
+    size_t needed = static_cast<size_t>(size) + static_cast<size_t>(n) + 1;
+    if (needed > m_room) {
+        size_t room = std::max(needed, m_room * 2);
+        char* grown = static_cast<char*>(std::realloc(buffer, room));
+        if (!grown) return E_NO_MEMORY;
+        buffer = grown;
+        m_room = room;
+    }
     std::memcpy(buffer + size - 1, s, static_cast<size_t>(n) + 1);
+    buffer[size + n] = 0;
     size += n + 1;
     count += 1;
     cursor = buffer + size - 1;
@@ -114,5 +126,6 @@ void StringList::Sort(bool descending) {
     }
     std::free(buffer);
     buffer = sorted;
+    m_room = static_cast<size_t>(size);
     cursor = buffer + size - 1;
 }

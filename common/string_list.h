@@ -2,6 +2,7 @@
 // closed by an extra NUL, the layout of the host's add and delete lists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class StringList {
@@ -16,6 +17,12 @@ public:
     void Recount();
     char* Next();
     int Add(const char* s);
+    // Add, telling success apart from the failure code (which can equal a count).
+    bool TryAdd(const char* s) {
+        int before = count;
+        Add(s);
+        return count == before + 1;
+    }
     bool Find(const char* s, bool ignoreCase);
     void Sort(bool descending);
 
@@ -26,4 +33,7 @@ public:
     char* cursor;
     int count;
     int size;
+
+private:
+    size_t m_room; // bytes allocated for buffer (at least size)
 };

@@ -9,28 +9,42 @@
 char* ReadZString(FILE* file, bool* terminated) {
     if (terminated) *terminated = false;
     if (!file) return nullptr;
-    long counted = 0;
+    // Collected in one pass: seeking back to read the bytes again would throw away the
+    // stream's buffer for every string, which dominates reading a header of many names.
+    char small[256];
+    char* bytes = small;
+    size_t length = 0, room = sizeof small;
     bool sawZero = false;
-    for (;;) {
-        int c = std::fgetc(file);
-        if (c == EOF) break;
-        ++counted;
+    for (int c; (c = std::getc(file)) != EOF;) {
+        if (length + 1 >= room) {
+            size_t grown = room * 2;
+            char* bigger = static_cast<char*>(bytes == small ? std::malloc(grown) : std::realloc(bytes, grown));
+            if (!bigger) {
+                if (bytes != small) std::free(bytes);
+                return nullptr;
+            }
+            if (bytes == small) std::memcpy(bigger, small, length);
+            bytes = bigger;
+            room = grown;
+        }
+        bytes[length++] = static_cast<char>(c);
         if (c == 0) {
             sawZero = true;
             break;
         }
     }
-    if (counted == 0) return nullptr;
-    // Room for a terminator even when the file ended first, so callers never run off the end.
-    char* s = static_cast<char*>(std::malloc(static_cast<size_t>(counted) + 1));
-    if (!s) return nullptr;
-    if (std::fseek(file, -counted, SEEK_CUR) != 0 ||
-        std::fread(s, 1, static_cast<size_t>(counted), file) != static_cast<size_t>(counted)) {
-        std::free(s);
+    if (length == 0) {
+        if (bytes != small) std::free(bytes);
         return nullptr;
     }
-    s[counted] = 0;
-    if (terminated) *terminated = sawZero;
+    // Room for a terminator even when the file ended first, so callers never run off the end.
+    char* s = static_cast<char*>(std::malloc(length + 1));
+    if (s) {
+        std::memcpy(s, bytes, length);
+        s[length] = 0;
+        if (terminated) *terminated = sawZero;
+    }
+    if (bytes != small) std::free(bytes);
     return s;
 }
 

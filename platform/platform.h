@@ -64,6 +64,8 @@ bool MakeDirectory(const char* path);
 
 // Sets an open file's length, extending with zero bytes.
 bool ExtendFile(FILE* file, int64_t length);
+// Moves to an absolute offset; false on failure.
+bool SeekFile(FILE* file, int64_t offset);
 // Length of an open file, or -1.
 int64_t OpenFileLength(FILE* file);
 
@@ -94,6 +96,10 @@ std::string ExecutableDirectory();
 // File name of the plug-in binary this build makes.
 const char* PluginFileName();
 bool IsTerminal(FILE* stream);
+// Whether a plug-in can show dialogs here: only the Windows builds have a dialog manager.
+bool HasDialogManager();
+// The window that owns dialogs a console program opens: its console window, or null.
+WindowHandle ConsoleWindow();
 // Makes stdout and stderr pass bytes through unchanged, so that a listing or an entry
 // written to a pipe is the same on every platform (no CR inserted before LF).
 void UseBinaryStandardStreams();

@@ -108,6 +108,8 @@ int64_t OpenFileLength(FILE* file) {
     return end;
 }
 
+bool SeekFile(FILE* file, int64_t offset) { return file && fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+
 int CompareNoCase(const char* a, const char* b) { return strcasecmp(a, b); }
 
 int CollateNoCase(const char* a, const char* b) { return strcasecmp(a, b); }
@@ -147,6 +149,10 @@ std::string ExecutableDirectory() {
 const char* PluginFileName() { return "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+bool HasDialogManager() { return false; }
+
+WindowHandle ConsoleWindow() { return nullptr; }
 
 void UseBinaryStandardStreams() {}
 

@@ -107,6 +107,8 @@ int64_t OpenFileLength(FILE* file) {
     return end;
 }
 
+bool SeekFile(FILE* file, int64_t offset) { return file && _fseeki64(file, offset, SEEK_SET) == 0; }
+
 int CompareNoCase(const char* a, const char* b) { return _stricmp(a, b); }
 
 int CollateNoCase(const char* a, const char* b) { return _stricoll(a, b); }
@@ -154,6 +156,10 @@ std::string ExecutableDirectory() {
 const char* PluginFileName() { return sizeof(void*) == 8 ? "kyrzbk.wcx64" : "kyrzbk.wcx"; }
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+bool HasDialogManager() { return true; }
+
+WindowHandle ConsoleWindow() { return GetConsoleWindow(); }
 
 void UseBinaryStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);

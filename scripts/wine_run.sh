@@ -2,7 +2,8 @@
 # Runs a Windows program under wine64 in the project's own wine prefix:
 #   scripts/wine_run.sh PROGRAM.exe [ARGS...]
 # Environment variables named KYRZBK_TEST_* that hold absolute POSIX paths are handed
-# over as Windows paths on drive Z:, which wine maps to the POSIX root.
+# over as Windows paths on drive Z:, which wine maps to the POSIX root. Programs run without
+# an X display unless KYRZBK_WINE_DISPLAY names one; KYRZBK_WINEPREFIX chooses another prefix.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -11,7 +12,13 @@ export WINEPREFIX="${KYRZBK_WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts, no window needed.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+# A test that shows windows names its virtual X display; everything else runs without one.
+if [ -n "${KYRZBK_WINE_DISPLAY:-}" ]; then
+    export DISPLAY="$KYRZBK_WINE_DISPLAY"
+else
+    unset DISPLAY
+fi
+unset WAYLAND_DISPLAY
 
 [ $# -ge 1 ] || { echo "usage: $0 PROGRAM.exe [ARGS...]" >&2; exit 2; }
 [ -x "$WINE" ] || { echo "wine_run: $WINE not found (scripts/deps.sh installs wine64)" >&2; exit 127; }

@@ -3,14 +3,15 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/host.h"
+
 ArchiveSession::ArchiveSession(PluginApi& api, const std::string& path, int openMode)
     : m_api(api), m_path(path), m_openMode(openMode) {}
 
 ArchiveSession::~ArchiveSession() { Close(); }
 
 int ArchiveSession::Open(tProcessDataProc progress) {
-    std::vector<char> name(m_path.begin(), m_path.end());
-    name.push_back(0);
+    std::vector<char> name = CStringArg(m_path);
     tOpenArchiveData data = {};
     data.ArcName = name.data();
     data.OpenMode = m_openMode;
@@ -26,10 +27,8 @@ int ArchiveSession::NextHeader(tHeaderData* header) {
 }
 
 int ArchiveSession::Process(int operation, const std::string& destPath, const std::string& destName) {
-    std::vector<char> path(destPath.begin(), destPath.end());
-    std::vector<char> name(destName.begin(), destName.end());
-    path.push_back(0);
-    name.push_back(0);
+    std::vector<char> path = CStringArg(destPath);
+    std::vector<char> name = CStringArg(destName);
     return m_api.ProcessFile(m_handle, operation, destPath.empty() ? nullptr : path.data(),
                              destName.empty() ? nullptr : name.data());
 }

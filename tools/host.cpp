@@ -18,6 +18,22 @@ int UsageError(const std::string& message) {
     return kUsageExitStatus;
 }
 
+std::vector<char> CStringArg(const std::string& s) {
+    std::vector<char> v(s.begin(), s.end());
+    v.push_back(0);
+    return v;
+}
+
+std::vector<char> MultiStringArg(const std::vector<std::string>& names) {
+    std::vector<char> block;
+    for (const std::string& n : names) {
+        block.insert(block.end(), n.begin(), n.end());
+        block.push_back(0);
+    }
+    block.push_back(0);
+    return block;
+}
+
 namespace {
 
 void PrintHelp() {

@@ -37,6 +37,11 @@ int ReportFailure(const std::string& file, int code);
 // Prints a usage error and returns the exit status for it.
 int UsageError(const std::string& message);
 
+// Writable, NUL-terminated copies of arguments for the plug-in's char* parameters.
+std::vector<char> CStringArg(const std::string& s);
+// The host's list layout: each name NUL-terminated, the list closed by an extra NUL.
+std::vector<char> MultiStringArg(const std::vector<std::string>& names);
+
 // Runs the host with command-line arguments; returns the exit status.
 int RunHost(int argc, char** argv);
 

@@ -13,13 +13,6 @@
 
 namespace {
 
-// An archive name as the host shows it.
-std::string HostName(std::string archiveName) {
-    for (char& c : archiveName)
-        if (c == '\\') c = platform::HostSeparator();
-    return archiveName;
-}
-
 std::string LocalTime(unsigned seconds) {
     time_t t = static_cast<time_t>(seconds);
     struct tm local = *std::localtime(&t);
@@ -31,17 +24,6 @@ std::string LocalTime(unsigned seconds) {
 }
 
 std::string Attr() { return std::to_string(platform::HostFileAttribute()); }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-        std::string line = text.substr(start, nl - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

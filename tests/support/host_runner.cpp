@@ -63,3 +63,20 @@ HostRun RunHostCommand(const std::vector<std::string>& args, const std::string& 
     run.err = FileExists(errFile) ? ReadFileText(errFile) : "";
     return run;
 }
+
+std::string HostName(std::string archiveName) {
+    for (char& c : archiveName)
+        if (c == '\\') c = platform::HostSeparator();
+    return archiveName;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = text.substr(start, nl - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -18,3 +18,8 @@ std::string TestHostPath();
 // Runs the host with --plugin set to the plug-in under test (unless args choose one),
 // in workDir when given.
 HostRun RunHostCommand(const std::vector<std::string>& args, const std::string& workDir = "");
+
+// An archive name ('\\' separators) as the host shows it.
+std::string HostName(std::string archiveName);
+// The lines of a command's output, without line ends.
+std::vector<std::string> Lines(const std::string& text);

@@ -1,0 +1,145 @@
+#include "archive/entry_data_writer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/compressor.h"
+#include "common/file_io.h"
+#include "common/string_utils.h"
+#include "platform/platform.h"
+#include "settings/settings_store.h"
+
+namespace {
+constexpr int kWindowPrefix = 18;
+}
+
+bool ShouldCompress(const char* sourcePath) {
+    if (!PluginSettings.UseCompression) return false;
+    if (PluginSettings.CompressAll) return true;
+    const char* extension = FindExtension(FindFileName(sourcePath));
+    if (!extension || !*extension || !PluginSettings.CompressFormats) return false;
+    StringList& formats = *PluginSettings.CompressFormats;
+    for (const char* f = formats.Rewind(); f; f = formats.Next())
+        if (platform::CompareNoCase(f, extension) == 0) return true;
+    return false;
+}
+
+EntryDataWriter::EntryDataWriter(FILE* archive, uint64_t startLength, tProcessDataProc progress, bool creating)
+    : m_archive(archive), m_length(startLength), m_progress(progress), m_creating(creating) {}
+
+bool EntryDataWriter::Ready() {
+    if (!m_buffer.empty()) return true;
+    try {
+        m_buffer.resize(kCopyBufferSize);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+int EntryDataWriter::Report(const std::string& text, int count) {
+    if (!m_progress) return E_SUCCESS;
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back(0);
+    return m_progress(copy.data(), count) ? E_SUCCESS : E_EABORTED;
+}
+
+int EntryDataWriter::WriteBytes(const void* bytes, size_t n) {
+    if (m_length + n >= kArchiveLengthLimit) return E_EWRITE;
+    if (!WriteFully(m_archive, bytes, n)) return E_EWRITE;
+    m_length += n;
+    return E_SUCCESS;
+}
+
+int EntryDataWriter::WriteFile(FILE* source, const std::string& sourcePath, ZbkEntry* record) {
+    if (record->packingMethod == MethodCompressed) {
+        bool stored = false;
+        int result = TryCompress(source, sourcePath, record, &stored);
+        if (!stored) return result;
+        record->packingMethod = MethodStored;
+        record->dataSize = record->uncompressedSize;
+        record->uncompressedSize = 0;
+    }
+    return StoreFile(source, sourcePath, record);
+}
+
+int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored) {
+    if (!m_creating) {
+        if (int r = Report("Compressing file : " + sourcePath, 0)) return r;
+    }
+    uint64_t total = static_cast<uint64_t>(record->uncompressedSize) + kWindowPrefix;
+    if (total > INT32_MAX) return E_EWRITE; // cannot fit an archive anyway
+    unsigned char* data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total)));
+    if (!data) {
+        *stored = true;
+        return E_SUCCESS;
+    }
+    std::memset(data, ' ', kWindowPrefix);
+    // The file must still hold exactly the bytes measured before: no fewer, and none more.
+    if (ReadUpTo(source, data + kWindowPrefix, record->uncompressedSize) != record->uncompressedSize ||
+        std::fgetc(source) != EOF) {
+        std::free(data);
+        return E_EREAD;
+    }
+    int32_t size = static_cast<int32_t>(total);
+    int result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    if (result == E_SUCCESS) {
+        result = WriteBytes(data, static_cast<size_t>(size));
+        record->dataSize = static_cast<uint32_t>(size);
+        std::free(data);
+        return result;
+    }
+    std::free(data);
+    if (result == E_EABORTED) return result;
+    // The encoder declined (too short, or no memory): the file is stored instead.
+    if (std::fseek(source, 0, SEEK_SET) != 0) return E_EREAD;
+    *stored = true;
+    return E_SUCCESS;
+}
+
+int EntryDataWriter::StoreFile(FILE* source, const std::string& sourcePath, ZbkEntry* record) {
+    if (!m_creating) {
+        if (int r = Report("Packing file : " + sourcePath, 0)) return r;
+    }
+    if (!Ready()) return E_NO_MEMORY;
+    uint64_t copied = 0;
+    for (;;) {
+        size_t n = ReadUpTo(source, m_buffer.data(), m_buffer.size());
+        if (n == 0) break;
+        copied += n;
+        // A file that grew since it was measured would not match its record.
+        if (copied > record->dataSize) return E_EREAD;
+        if (int r = WriteBytes(m_buffer.data(), n)) return r;
+        if (m_creating) {
+            if (int r = Report(sourcePath, static_cast<int>(n))) return r;
+        }
+    }
+    return copied == record->dataSize ? E_SUCCESS : E_EREAD;
+}
+
+int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count) {
+    if (!Ready()) return E_NO_MEMORY;
+    // Kept entries mostly follow each other in the old archive, and most are small: reading
+    // it in buffer-sized windows keeps the system calls per entry far below one.
+    uint64_t left = count;
+    while (left > 0) {
+        if (offset >= m_windowStart && offset < m_windowEnd) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_windowEnd - offset));
+            if (int r = WriteBytes(m_buffer.data() + (offset - m_windowStart), n)) return r;
+            offset += n;
+            left -= n;
+            continue;
+        }
+        if (offset != m_windowEnd && !platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;
+        size_t n = ReadUpTo(oldArchive, m_buffer.data(), m_buffer.size());
+        m_windowStart = offset;
+        m_windowEnd = offset + n;
+        if (n == 0) {
+            m_windowEnd = UINT64_MAX; // position unknown: seek before the next read
+            m_windowStart = UINT64_MAX;
+            return E_EREAD;
+        }
+    }
+    return E_SUCCESS;
+}

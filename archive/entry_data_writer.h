@@ -1,0 +1,51 @@
+// Appends entry data to an archive being written: a source file stored or compressed,
+// or an old entry's bytes copied unchanged. Shared by creating and rewriting archives.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/zbk_format.h"
+#include "frame/wcx.h"
+
+// Archives are read with signed 32-bit lengths; nothing may be written at or past this.
+constexpr uint64_t kArchiveLengthLimit = 0x80000000ull;
+constexpr size_t kCopyBufferSize = 1048576;
+
+class EntryDataWriter {
+public:
+    // `creating` selects the progress style of a new archive (encoder reports and a report
+    // per copied chunk) instead of that of an update (one announcement per file).
+    EntryDataWriter(FILE* archive, uint64_t startLength, tProcessDataProc progress, bool creating);
+
+    // False when the copy buffer cannot be allocated.
+    bool Ready();
+
+    // Writes the source's data as the record says, compressing when the record is marked
+    // MethodCompressed and storing otherwise; the record gets its final method and sizes.
+    int WriteFile(FILE* source, const std::string& sourcePath, ZbkEntry* record);
+    // Copies `count` bytes from `offset` of an old archive.
+    int CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count);
+
+    uint64_t Length() const { return m_length; }
+
+private:
+    int Report(const std::string& text, int count);
+    int WriteBytes(const void* bytes, size_t n);
+    int TryCompress(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored);
+    int StoreFile(FILE* source, const std::string& sourcePath, ZbkEntry* record);
+
+    FILE* m_archive;
+    uint64_t m_length;
+    tProcessDataProc m_progress;
+    bool m_creating;
+    std::vector<unsigned char> m_buffer;
+    // The part of the old archive held in m_buffer; the stream stands at its end.
+    uint64_t m_windowStart = UINT64_MAX;
+    uint64_t m_windowEnd = UINT64_MAX;
+};
+
+// True when a file of this name is compressed under the current settings.
+bool ShouldCompress(const char* sourcePath);

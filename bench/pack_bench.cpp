@@ -1,0 +1,219 @@
+// Packing, updating and deleting through the exported functions, each beside a plain copy
+// of the same bytes measured alternately in the same run (x_copy: time relative to the copy;
+// the copy of a folder appends its files to one file, that of an archive copies the archive).
+// KYRZBK_BENCH_MB sets the size of the large folder (default 256).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frame/exports.h"
+#include "settings/settings_store.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folder {
+    std::string root;            // with a trailing '/'
+    std::vector<std::string> names;
+    uint64_t bytes = 0;
+};
+
+std::vector<unsigned char> Content(size_t n, unsigned seed, bool text) {
+    std::vector<unsigned char> b(n);
+    uint32_t x = seed * 2654435761u + 7;
+    static const char words[] = "class vehicle { armor = 40; speed = 120.5; } // model reference ";
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        b[i] = text ? static_cast<unsigned char>(words[(i + (x >> 28)) % (sizeof words - 1)])
+                    : static_cast<unsigned char>(x >> 24);
+    }
+    return b;
+}
+
+Folder MakeFolder(const std::string& root, int files, size_t size, const char* extension, bool text) {
+    Folder f;
+    f.root = root + "/";
+    fs::create_directories(root);
+    for (int i = 0; i < files; ++i) {
+        std::string name = "f" + std::to_string(i) + extension;
+        WriteFileBytes(f.root + name, Content(size, static_cast<unsigned>(i), text));
+        f.names.push_back(name);
+        f.bytes += size;
+    }
+    return f;
+}
+
+std::vector<char> List(const std::vector<std::string>& names) {
+    std::vector<char> block;
+    for (const std::string& n : names) {
+        block.insert(block.end(), n.begin(), n.end());
+        block.push_back(0);
+    }
+    block.push_back(0);
+    return block;
+}
+
+// The baseline: every file's bytes appended to one output file through a 1 MiB buffer.
+void CopyFolder(const Folder& f, const std::string& out) {
+    FILE* o = std::fopen(out.c_str(), "wb");
+    std::vector<char> buffer(1 << 20);
+    for (const std::string& name : f.names) {
+        FILE* in = std::fopen((f.root + name).c_str(), "rb");
+        size_t n;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) std::fwrite(buffer.data(), 1, n, o);
+        std::fclose(in);
+    }
+    std::fclose(o);
+}
+
+double Seconds(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Pack(const std::string& archive, const Folder& f, const std::vector<std::string>& names) {
+    std::vector<char> list = List(names);
+    std::string a = archive, src = f.root;
+    return PackFiles(&a[0], nullptr, &src[0], list.data(), 0);
+}
+
+int Delete(const std::string& archive, const std::string& name) {
+    std::vector<char> list = List({name});
+    std::string a = archive;
+    return DeleteFiles(&a[0], list.data());
+}
+
+struct Workspace {
+    TempDir dir;
+    Folder large, small;
+    Workspace() {
+        const char* mb = std::getenv("KYRZBK_BENCH_MB");
+        int megabytes = mb ? std::max(8, std::atoi(mb)) : 256;
+        large = MakeFolder(dir.File("large"), megabytes / 4, 4u << 20, ".dat", false);
+        small = MakeFolder(dir.File("small"), 2000, 256, ".txt", true);
+    }
+};
+
+Workspace& Data() {
+    static Workspace w;
+    return w;
+}
+
+// Runs the operation and its baseline copy alternately, so that both see the same state
+// of the machine; reports the operation's throughput and its time relative to the copy.
+void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()>& prepare,
+             const std::function<int()>& operation, const std::function<void()>& baseline) {
+    double opTotal = 0, copyTotal = 0;
+    for (auto _ : state) {
+        prepare();
+        double s = Seconds([&] {
+            if (operation() != 0) state.SkipWithError("operation failed");
+        });
+        copyTotal += Seconds(baseline);
+        opTotal += s;
+        state.SetIterationTime(s);
+    }
+    double n = static_cast<double>(state.iterations());
+    state.counters["MB/s"] = static_cast<double>(bytes) * n / 1e6 / opTotal;
+    state.counters["copy_MB/s"] = static_cast<double>(bytes) * n / 1e6 / copyTotal;
+    state.counters["x_copy"] = opTotal / copyTotal;
+}
+
+void BM_PackLargeStored(benchmark::State& state) {
+    Workspace& w = Data();
+    ResetSettingsToDefaults();
+    std::string archive = w.dir.File("large.zbk");
+    Measure(
+        state, w.large.bytes, [&] { fs::remove(archive); }, [&] { return Pack(archive, w.large, w.large.names); },
+        [&] { CopyFolder(w.large, w.dir.File("copy.bin")); });
+}
+
+void BM_UpdateLargeArchive(benchmark::State& state) {
+    Workspace& w = Data();
+    ResetSettingsToDefaults();
+    std::string archive = w.dir.File("large.zbk");
+    fs::remove(archive);
+    Pack(archive, w.large, w.large.names);
+    // Replaces one entry: every other entry is copied over unchanged.
+    Measure(
+        state, w.large.bytes, [] {}, [&] { return Pack(archive, w.large, {w.large.names[0]}); },
+        [&] { fs::copy_file(archive, w.dir.File("copy.bin"), fs::copy_options::overwrite_existing); });
+}
+
+void BM_DeleteFromLargeArchive(benchmark::State& state) {
+    Workspace& w = Data();
+    ResetSettingsToDefaults();
+    std::string archive = w.dir.File("large.zbk");
+    Measure(
+        state, w.large.bytes,
+        [&] {
+            fs::remove(archive);
+            Pack(archive, w.large, w.large.names);
+        },
+        [&] { return Delete(archive, w.large.names[0]); },
+        [&] { fs::copy_file(archive, w.dir.File("copy.bin"), fs::copy_options::overwrite_existing); });
+}
+
+void BM_PackSmallFiles(benchmark::State& state, bool compressed) {
+    Workspace& w = Data();
+    ResetSettingsToDefaults(); // .txt is compressed by default
+    PluginSettings.UseCompression = compressed;
+    std::string archive = w.dir.File("small.zbk");
+    Measure(
+        state, w.small.bytes, [&] { fs::remove(archive); }, [&] { return Pack(archive, w.small, w.small.names); },
+        [&] { CopyFolder(w.small, w.dir.File("copy.bin")); });
+    ResetSettingsToDefaults();
+}
+
+void BM_PackSmallFilesCompressed(benchmark::State& state) { BM_PackSmallFiles(state, true); }
+void BM_PackSmallFilesStored(benchmark::State& state) { BM_PackSmallFiles(state, false); }
+
+// An archive of many entries: one update or deletion must cost about one sequential copy,
+// not grow with the square of the entry count.
+void BM_ManyEntries(benchmark::State& state, bool deleting) {
+    Workspace& w = Data();
+    int entries = static_cast<int>(state.range(0));
+    static std::map<int, Folder> folders;
+    if (!folders.count(entries))
+        folders[entries] = MakeFolder(w.dir.File("many" + std::to_string(entries)), entries, 2048, ".dat", false);
+    const Folder& f = folders[entries];
+    ResetSettingsToDefaults();
+    std::string archive = w.dir.File("many.zbk");
+    fs::remove(archive);
+    Pack(archive, f, f.names);
+    uint64_t archiveBytes = fs::file_size(archive);
+    Measure(
+        state, archiveBytes,
+        [&] {
+            fs::remove(archive);
+            Pack(archive, f, f.names);
+        },
+        [&] { return deleting ? Delete(archive, f.names[entries / 2]) : Pack(archive, f, {f.names[entries / 2]}); },
+        [&] { fs::copy_file(archive, w.dir.File("copy.bin"), fs::copy_options::overwrite_existing); });
+}
+
+void BM_UpdateManyEntries(benchmark::State& state) { BM_ManyEntries(state, false); }
+void BM_DeleteManyEntries(benchmark::State& state) { BM_ManyEntries(state, true); }
+
+} // namespace
+
+BENCHMARK(BM_PackLargeStored)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateLargeArchive)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteFromLargeArchive)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackSmallFilesStored)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackSmallFilesCompressed)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateManyEntries)->Arg(12500)->Arg(25000)->Arg(50000)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteManyEntries)->Arg(12500)->Arg(25000)->Arg(50000)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

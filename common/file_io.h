@@ -1,0 +1,21 @@
+// Whole-buffer file reads and writes, and the one place where tests can make them fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// True when all n bytes were written.
+bool WriteFully(FILE* file, const void* bytes, size_t n);
+// Bytes read (fewer at the end of the file or on an error).
+size_t ReadUpTo(FILE* file, void* bytes, size_t n);
+// Closes a file that was written; false when buffered data could not be flushed.
+bool CloseWritten(FILE* file);
+// platform::ReplaceFileAtomically, through the fault switch.
+bool ReplaceFile(const char* from, const char* to);
+
+// Fault injection for tests: the n-th following call of the kind fails (1 = the next one);
+// 0 turns it off. Writes fail half-way, reads find nothing, replacing refuses.
+enum class IoFault { Write, Read, Replace, Count };
+void InjectIoFault(IoFault kind, int nthCall);
+void ClearIoFaults();

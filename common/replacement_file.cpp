@@ -1,0 +1,44 @@
+#include "common/replacement_file.h"
+
+#include "common/file_io.h"
+#include "common/string_utils.h"
+#include "platform/platform.h"
+
+std::string FolderOf(const std::string& path) {
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+ReplacementFile::ReplacementFile(const std::string& targetPath) : m_target(targetPath) {}
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+bool ReplacementFile::Create() {
+    const char* name = FindFileName(m_target.c_str());
+    std::string prefix = name && *name ? name : "kyrzbk";
+    if (!prefix.empty() && platform::IsSeparator(prefix.back())) prefix.pop_back();
+    m_file = platform::CreateUniqueFile(FolderOf(m_target), "~" + prefix, &m_tempPath);
+    // Large writes: rebuilding an archive of many small entries should not cost a system
+    // call per entry.
+    if (m_file) std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
+    return m_file != nullptr;
+}
+
+bool ReplacementFile::Commit() {
+    if (!m_file) return false;
+    bool closed = CloseWritten(m_file);
+    m_file = nullptr;
+    if (!closed || !ReplaceFile(m_tempPath.c_str(), m_target.c_str())) {
+        Discard();
+        return false;
+    }
+    m_tempPath.clear();
+    return true;
+}
+
+void ReplacementFile::Discard() {
+    if (m_file) std::fclose(m_file);
+    m_file = nullptr;
+    if (!m_tempPath.empty()) platform::DeleteFileAt(m_tempPath.c_str());
+    m_tempPath.clear();
+}

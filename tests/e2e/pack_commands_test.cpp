@@ -1,0 +1,125 @@
+// Packing, updating and deleting through the command-line host and the built plug-in.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/host_runner.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Tree = std::map<std::string, std::vector<unsigned char>>;
+
+// Files below root by relative path with '/'.
+Tree ReadTree(const std::string& root) {
+    Tree tree;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            tree[fs::relative(e.path(), root).generic_string()] = ReadFileBytes(e.path().string());
+    return tree;
+}
+
+void WriteTree(const std::string& root, const Tree& tree) {
+    for (const auto& [name, bytes] : tree) {
+        fs::create_directories(fs::path(root + "/" + name).parent_path());
+        WriteFileBytes(root + "/" + name, bytes);
+    }
+}
+
+std::vector<unsigned char> Pattern(size_t n, unsigned seed) {
+    std::vector<unsigned char> b(n);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        // Mostly text with repeats, some noise: both compressible and not.
+        b[i] = (i % 97 < 60) ? static_cast<unsigned char>("the quick brown fox "[i % 20]) : static_cast<unsigned char>(x >> 24);
+    }
+    return b;
+}
+
+class PackCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        source = {{"readme.txt", Pattern(5000, 1)},
+                  {"data/table.csv", Pattern(70000, 2)},
+                  {"data/blob.dat", Pattern(3000, 3)},
+                  {"data/deep/empty.txt", {}},
+                  {"data/deep/tiny.txt", {'a', 'b'}},
+                  {"scripts/init.sqf", Pattern(20000, 4)}};
+        WriteTree(dir.File("src"), source);
+        archive = dir.File("out.zbk");
+    }
+    HostRun Host(std::vector<std::string> args) {
+        args.insert(args.begin(), "--quiet");
+        return RunHostCommand(args);
+    }
+    Tree ExtractAll(const std::string& into) {
+        HostRun run = Host({"extract", archive, "-C", dir.File(into)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadTree(dir.File(into));
+    }
+
+    TempDir dir;
+    Tree source;
+    std::string archive;
+};
+
+TEST_F(PackCommands, RoundTripOfAFolder) {
+    HostRun pack = Host({"pack", archive, dir.File("src")});
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    HostRun list = Host({"list", "--json", archive});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(Lines(list.out).size(), source.size());
+    std::string jsonName;
+    for (char c : HostName("data\\deep\\tiny.txt")) jsonName += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_NE(list.out.find("\"" + jsonName + "\""), std::string::npos) << list.out;
+    EXPECT_EQ(Host({"verify", archive}).status, 0);
+    EXPECT_EQ(ExtractAll("x"), source);
+}
+
+TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
+    ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt", "data"}).status, 0);
+    Tree expected = source;
+    expected.erase("scripts/init.sqf");
+    EXPECT_EQ(ExtractAll("first"), expected);
+
+    WriteTree(dir.File("more"), {{"README.TXT", Pattern(100, 9)}, {"new.sqm", Pattern(4000, 8)}});
+    HostRun update = Host({"pack", archive, dir.File("more"), "--sub-path", "mission/x"});
+    ASSERT_EQ(update.status, 0) << update.err;
+    ASSERT_EQ(Host({"pack", archive, dir.File("more"), "README.TXT"}).status, 0);
+    expected.erase("readme.txt");
+    expected["README.TXT"] = Pattern(100, 9);
+    expected["mission/x/README.TXT"] = Pattern(100, 9);
+    expected["mission/x/new.sqm"] = Pattern(4000, 8);
+    EXPECT_EQ(ExtractAll("second"), expected);
+
+    HostRun del = Host({"delete", archive, "data/", HostName("mission\\x\\new.sqm")});
+    ASSERT_EQ(del.status, 0) << del.err;
+    EXPECT_EQ(ExtractAll("third"), (Tree{{"README.TXT", Pattern(100, 9)}, {"mission/x/README.TXT", Pattern(100, 9)}}));
+    EXPECT_EQ(Host({"verify", archive}).status, 0);
+}
+
+TEST_F(PackCommands, MoveDeletesTheSources) {
+    ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "scripts"}).status, 0);
+    EXPECT_FALSE(FileExists(dir.File("src/scripts/init.sqf")));
+    EXPECT_TRUE(fs::is_directory(dir.File("src/scripts")));
+    EXPECT_EQ(ExtractAll("x"), (Tree{{"scripts/init.sqf", Pattern(20000, 4)}}));
+}
+
+TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
+    WriteFileText(dir.File("notes.zbk"), "not an archive, just some text");
+    HostRun run = Host({"pack", dir.File("notes.zbk"), dir.File("src")});
+    EXPECT_EQ(run.status, 14);
+    EXPECT_NE(run.err.find("notes.zbk"), std::string::npos);
+    EXPECT_EQ(ReadFileText(dir.File("notes.zbk")), "not an archive, just some text");
+    EXPECT_EQ(Host({"pack", archive, dir.File("no-such-folder")}).status, 15);
+    EXPECT_EQ(Host({"delete", dir.File("notes.zbk"), "x"}).status, 14);
+    EXPECT_EQ(Host({"delete", archive}).status, 2);
+}
+
+} // namespace

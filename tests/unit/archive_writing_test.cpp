@@ -1,0 +1,547 @@
+// Creating, updating and deleting through the exported functions, read back byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/file_io.h"
+#include "frame/exports.h"
+#include "settings/settings_store.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zbk_writer.h"
+#include "tests/unit/support/archive_probe.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct ProgressCall {
+    std::string text; // "<null>" for a null text
+    int count;
+};
+std::vector<ProgressCall> g_calls;
+int g_abortAtCall = 0; // 1-based; 0 never aborts
+std::function<void(const std::string&)> g_onCall;
+
+int KYR_CALL Recorder(char* text, int count) {
+    g_calls.push_back({text ? text : "<null>", count});
+    if (g_onCall) g_onCall(text ? text : "");
+    return static_cast<int>(g_calls.size()) == g_abortAtCall ? 0 : 1;
+}
+
+Bytes Text(size_t n, char seed = 'a') {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + (i * 7 + i / 13) % 23);
+    return b;
+}
+
+class ArchiveWriting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsToDefaults();
+        ClearIoFaults();
+        g_calls.clear();
+        g_abortAtCall = 0;
+        g_onCall = nullptr;
+        src = dir.File("src") + "/";
+        fs::create_directories(src);
+        fs::create_directories(dir.File("out"));
+    }
+    void TearDown() override {
+        ResetSettingsToDefaults();
+        ClearIoFaults();
+        g_onCall = nullptr;
+    }
+
+    void Source(const std::string& name, const Bytes& bytes) {
+        fs::create_directories(fs::path(src + name).parent_path());
+        WriteFileBytes(src + name, bytes);
+    }
+    std::string Archive(const std::string& name = "a.zbk") const { return dir.File("out/" + name); }
+
+    static std::vector<char> List(const std::vector<std::string>& names) {
+        std::vector<char> block;
+        for (const std::string& n : names) {
+            block.insert(block.end(), n.begin(), n.end());
+            block.push_back(0);
+        }
+        block.push_back(0);
+        return block;
+    }
+    int Pack(const std::vector<std::string>& names, const char* subPath = nullptr, int flags = 0,
+             const std::string& archive = "") {
+        std::string path = archive.empty() ? Archive() : archive;
+        std::vector<char> list = List(names);
+        SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
+        return PackFiles(&path[0], const_cast<char*>(subPath), &src[0], list.data(), flags);
+    }
+    int Delete(const std::vector<std::string>& names) {
+        std::string path = Archive();
+        std::vector<char> list = List(names);
+        SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
+        return DeleteFiles(&path[0], list.data());
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const ProgressCall& c : g_calls) texts.push_back(c.text);
+        return texts;
+    }
+
+    TempDir dir;
+    std::string src;
+};
+
+TEST_F(ArchiveWriting, CompressionFollowsExtensionAndSettings) {
+    struct Case {
+        const char* what;
+        std::function<void()> settings;
+        const char* name;
+        size_t size;
+        bool compressed;
+    } cases[] = {
+        {"listed extension", [] {}, "a.txt", 300, true},
+        {"extension in capitals", [] {}, "b.TXT", 300, true},
+        {"unlisted extension", [] {}, "c.dat", 300, false},
+        {"no extension", [] {}, "noext", 300, false},
+        {"two bytes are too few to compress", [] {}, "d.txt", 2, false},
+        {"an empty file", [] {}, "e.txt", 0, false},
+        {"three bytes compress", [] {}, "f.txt", 3, true},
+        {"compression off", [] { PluginSettings.UseCompression = false; }, "g.txt", 300, false},
+        {"compress all", [] { PluginSettings.CompressAll = true; }, "h.dat", 300, true},
+        {"compress all, but compression off",
+         [] {
+             PluginSettings.UseCompression = false;
+             PluginSettings.CompressAll = true;
+         },
+         "i.dat", 300, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetSettingsToDefaults();
+        c.settings();
+        fs::remove(Archive());
+        Bytes content = Text(c.size);
+        Source(c.name, content);
+        ASSERT_EQ(Pack({c.name}), 0);
+        ProbedArchive a = ProbeArchive(Archive());
+        ASSERT_TRUE(a.ok);
+        ASSERT_EQ(a.records.size(), 1u);
+        EXPECT_EQ(a.records[0].method, c.compressed ? kZbkCompressed : kZbkStored);
+        EXPECT_EQ(a.records[0].uncompressedSize, c.compressed ? c.size : 0u);
+        if (!c.compressed) {
+            EXPECT_EQ(a.records[0].dataSize, c.size);
+        }
+        auto entries = ExtractThroughExports(Archive());
+        EXPECT_EQ(entries[c.name], content);
+    }
+}
+
+TEST_F(ArchiveWriting, RecordsAreInNameOrderWhateverTheListOrder) {
+    for (const char* name : {"b.txt", "A.txt", "c/d.dat", "C.dat"}) Source(name, Text(50));
+    ASSERT_EQ(Pack({"c/", "c/d.dat", "b.txt", "C.dat", "A.txt", "missing.txt"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    ASSERT_TRUE(a.ok);
+    EXPECT_FALSE(a.signature);
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"A.txt", "b.txt", "C.dat", "c\\d.dat"}));
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    for (const ProbedRecord& r : a.records) EXPECT_NEAR(static_cast<double>(r.timeStamp), static_cast<double>(now), 120.0);
+    EXPECT_EQ(ExtractThroughExports(Archive()).size(), 4u);
+}
+
+TEST_F(ArchiveWriting, SubPathAndFolderExpansion) {
+    Source("dir/x.txt", Text(40));
+    Source("dir/deeper/y.dat", Text(41));
+    Source("dirt.txt", Text(42));
+    ASSERT_EQ(Pack({"dir/*.*", "dirt.txt"}, "data/sub"), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"data\\sub\\dir\\deeper\\y.dat", "data\\sub\\dir\\x.txt",
+                                                   "data\\sub\\dirt.txt"}));
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["data\\sub\\dir\\deeper\\y.dat"], Text(41));
+}
+
+TEST_F(ArchiveWriting, ListOfFoldersOnlyGivesAnEmptyArchive) {
+    fs::create_directories(src + "empty");
+    ASSERT_EQ(Pack({"empty/", "missing.txt"}), 0);
+    EXPECT_EQ(ReadFileBytes(Archive()), Bytes(21, 0));
+    PluginSettings.ForceZbkSignature = true;
+    ASSERT_EQ(Pack({"empty/"}, nullptr, 0, Archive("signed.zbk")), 0);
+    ProbedArchive a = ProbeArchive(Archive("signed.zbk"));
+    EXPECT_TRUE(a.signature);
+    EXPECT_TRUE(a.records.empty());
+}
+
+TEST_F(ArchiveWriting, SignatureRecordOfANewArchive) {
+    Source("a.txt", Text(30));
+    struct Case {
+        const char* what;
+        std::function<void()> settings;
+        bool signature;
+        Bytes block;
+    } cases[] = {
+        {"off by default", [] {}, false, {}},
+        {"forced, default strings", [] { PluginSettings.ForceZbkSignature = true; }, true,
+         SignatureBlock({"Packer", "kyrzbk"})},
+        {"forced, own strings",
+         [] {
+             PluginSettings.ForceZbkSignature = true;
+             SetSignatureSuffixKey("Tool");
+             SetSignatureSuffixValue("v2");
+         },
+         true, SignatureBlock({"Tool", "v2"})},
+        {"own strings without the switch",
+         [] {
+             SetSignatureSuffixKey("Tool");
+         },
+         false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetSettingsToDefaults();
+        c.settings();
+        fs::remove(Archive());
+        ASSERT_EQ(Pack({"a.txt"}), 0);
+        ProbedArchive a = ProbeArchive(Archive());
+        ASSERT_TRUE(a.ok);
+        EXPECT_EQ(a.signature, c.signature);
+        EXPECT_EQ(a.signatureBlock, c.block);
+        EXPECT_EQ(a.Names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
+TEST_F(ArchiveWriting, ProgressOfACreation) {
+    Source("s.dat", Text(3000));
+    Source("c.txt", Text(3000));
+    ASSERT_EQ(Pack({"s.dat", "c.txt"}), 0);
+    std::string c = src + "c.txt", s = src + "s.dat";
+    std::vector<std::string> texts = Texts();
+    ASSERT_GE(texts.size(), 6u);
+    EXPECT_EQ(texts.front(), c);
+    EXPECT_EQ(texts[1], "Loading data matrix ...");
+    auto crc = std::find(texts.begin(), texts.end(), "Calculating CRC ...");
+    ASSERT_NE(crc, texts.end());
+    EXPECT_EQ(*(crc + 1), s);
+    EXPECT_EQ(g_calls[static_cast<size_t>(crc + 1 - texts.begin())].count, 0);
+    EXPECT_EQ(g_calls.back().text, s);
+    EXPECT_EQ(g_calls.back().count, 3000);
+}
+
+TEST_F(ArchiveWriting, MovedSourcesAreDeletedOnlyAfterSuccess) {
+    Source("a.txt", Text(100));
+    Source("sub/b.dat", Text(100));
+    g_abortAtCall = 1;
+    EXPECT_EQ(Pack({"a.txt", "sub/", "sub/b.dat"}, nullptr, PK_PACK_MOVE_FILES), E_EABORTED);
+    EXPECT_TRUE(FileExists(src + "a.txt"));
+    EXPECT_FALSE(FileExists(Archive()));
+    g_abortAtCall = 0;
+    EXPECT_EQ(Pack({"a.txt", "sub/", "sub/b.dat"}, nullptr, PK_PACK_MOVE_FILES), 0);
+    EXPECT_FALSE(FileExists(src + "a.txt"));
+    EXPECT_FALSE(FileExists(src + "sub/b.dat"));
+    EXPECT_TRUE(fs::is_directory(src + "sub")); // folders stay
+    EXPECT_EQ(ExtractThroughExports(Archive())["sub\\b.dat"], Text(100));
+}
+
+TEST_F(ArchiveWriting, AFailedCreationLeavesNothingBehind) {
+    Source("a.txt", Text(5000));
+    Source("b.dat", Text(3000000));
+    Source("c.txt", Text(10));
+    struct Fault {
+        std::string what;
+        std::function<void()> arm;
+        int result;
+    };
+    std::vector<Fault> faults;
+    // Count the callbacks of a good run, then abort at each of them.
+    ASSERT_EQ(Pack({"a.txt", "b.dat", "c.txt"}, nullptr, 0, Archive("good.zbk")), 0);
+    size_t calls = g_calls.size();
+    for (size_t k = 1; k <= calls; ++k)
+        faults.push_back({"abort at callback " + std::to_string(k), [k] { g_abortAtCall = static_cast<int>(k); }, E_EABORTED});
+    for (int n = 1; n <= 8; ++n)
+        faults.push_back({"short write " + std::to_string(n), [n] { InjectIoFault(IoFault::Write, n); }, E_EWRITE});
+    faults.push_back({"short read of a file to compress", [] { InjectIoFault(IoFault::Read, 1); }, E_EREAD});
+    faults.push_back({"a source vanishes before it is opened",
+                      [this] {
+                          g_onCall = [this](const std::string& text) {
+                              if (text == src + "b.dat") fs::remove(src + "b.dat");
+                          };
+                      },
+                      E_EOPEN});
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.what);
+        g_calls.clear();
+        g_abortAtCall = 0;
+        f.arm();
+        EXPECT_EQ(Pack({"a.txt", "b.dat", "c.txt"}, nullptr, PK_PACK_MOVE_FILES), f.result);
+        ClearIoFaults();
+        g_onCall = nullptr;
+        EXPECT_FALSE(FileExists(Archive()));
+        EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"good.zbk"});
+        EXPECT_TRUE(FileExists(src + "a.txt"));
+        EXPECT_TRUE(FileExists(src + "c.txt"));
+        if (!FileExists(src + "b.dat")) Source("b.dat", Text(3000000));
+    }
+}
+
+TEST_F(ArchiveWriting, AnExistingFileThatIsNoArchiveIsNotOverwritten) {
+    struct Case {
+        const char* what;
+        Bytes content;
+    } cases[] = {{"empty file", {}},
+                 {"text file", Bytes(100, 'x')},
+                 {"archive one byte short of its data", DropTail(TestArchive().Stored("x.txt", "xyz").Bytes(), 1)}};
+    Source("a.txt", Text(30));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(Archive(), c.content);
+        int result = Pack({"a.txt"});
+        EXPECT_TRUE(result == E_UNKNOWN_FORMAT || result == E_BAD_DATA) << result;
+        EXPECT_EQ(ReadFileBytes(Archive()), c.content);
+    }
+}
+
+TEST_F(ArchiveWriting, FilesBeyondTheFormatsLimitsAreRefused) {
+    // Sparse files: nothing is read before the sizes are checked.
+    auto sparse = [this](const std::string& name, uintmax_t size) {
+        WriteFileBytes(src + name, {});
+        fs::resize_file(src + name, size);
+    };
+    sparse("huge.dat", 4294967296ull);
+    EXPECT_EQ(Pack({"huge.dat"}), E_EWRITE);
+    EXPECT_FALSE(FileExists(Archive()));
+    fs::remove(src + "huge.dat");
+    sparse("half1.dat", 1100000000ull);
+    sparse("half2.dat", 1100000000ull);
+    EXPECT_EQ(Pack({"half1.dat", "half2.dat"}), E_EWRITE);
+    EXPECT_FALSE(FileExists(Archive()));
+}
+
+class ArchiveUpdating : public ArchiveWriting {
+protected:
+    void SetUp() override {
+        ArchiveWriting::SetUp();
+        Source("keep.txt", Text(2000, 'k'));
+        Source("old.dat", Text(500, 'o'));
+        ASSERT_EQ(Pack({"keep.txt", "old.dat"}), 0);
+        original = ReadFileBytes(Archive());
+        g_calls.clear();
+    }
+    void ExpectUnchanged() {
+        EXPECT_EQ(ReadFileBytes(Archive()), original);
+        EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
+    }
+    Bytes original;
+};
+
+TEST_F(ArchiveUpdating, AddsAndReplacesIgnoringLetterCase) {
+    Source("OLD.DAT", Text(77, 'n'));
+    Source("new.txt", Text(900, 'w'));
+    ASSERT_EQ(Pack({"OLD.DAT", "new.txt"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"keep.txt", "new.txt", "OLD.DAT"}));
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["OLD.DAT"], Text(77, 'n'));
+    EXPECT_EQ(entries["keep.txt"], Text(2000, 'k'));
+    EXPECT_EQ(entries["new.txt"], Text(900, 'w'));
+    EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
+}
+
+TEST_F(ArchiveUpdating, KeptRecordsAreCopiedByteForByte) {
+    // An archive from elsewhere: unsorted, compressed by another encoder, with a signature.
+    TestArchive old;
+    old.Signed(SignatureBlock({"Packer", "other"}));
+    old.Compressed("z.txt", std::string(3000, 'z') + "tail", 1234);
+    old.Stored("a.bin", Bytes{1, 2, 3}, 99);
+    WriteZbkArchive(Archive(), old);
+    Bytes oldBytes = ReadFileBytes(Archive());
+    PluginSettings.UseCompression = false;
+    Source("m.txt", Text(10));
+    ASSERT_EQ(Pack({"m.txt"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_FALSE(a.signature); // the switch is off: the rewritten archive has none
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"a.bin", "m.txt", "z.txt"}));
+    EXPECT_EQ(a.records[2].method, kZbkCompressed);
+    EXPECT_EQ(a.records[2].timeStamp, 1234u);
+    Bytes now = ReadFileBytes(Archive());
+    const Bytes& stream = old.records[0].data;
+    EXPECT_NE(std::search(now.begin(), now.end(), stream.begin(), stream.end()), now.end());
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["z.txt"].size(), 3004u);
+    EXPECT_EQ(entries["a.bin"], (Bytes{1, 2, 3}));
+}
+
+TEST_F(ArchiveUpdating, SignatureRecordOfARewrittenArchive) {
+    struct Case {
+        const char* what;
+        bool force, keep, oldSigned;
+        bool signature;
+        Bytes block;
+    } cases[] = {
+        {"off drops it", false, true, true, false, {}},
+        {"kept block", true, true, true, true, SignatureBlock({"Old", "one", "three"})},
+        {"nothing to keep", true, true, false, true, SignatureBlock({"Packer", "kyrzbk"})},
+        {"configured block", true, false, true, true, SignatureBlock({"Packer", "kyrzbk"})},
+    };
+    Source("n.txt", Text(10));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestArchive old;
+        if (c.oldSigned) old.Signed(SignatureBlock({"Old", "one", "three"}));
+        old.Stored("x.txt", "x");
+        WriteZbkArchive(Archive(), old);
+        ResetSettingsToDefaults();
+        PluginSettings.ForceZbkSignature = c.force;
+        PluginSettings.KeepOriginalSignatureSuffix = c.keep;
+        ASSERT_EQ(Pack({"n.txt"}), 0);
+        ProbedArchive a = ProbeArchive(Archive());
+        EXPECT_EQ(a.signature, c.signature);
+        EXPECT_EQ(a.signatureBlock, c.block);
+        EXPECT_EQ(ExtractThroughExports(Archive()).size(), 2u);
+    }
+}
+
+TEST_F(ArchiveUpdating, NothingToAddLeavesTheArchiveUntouched) {
+    fs::create_directories(src + "folder");
+    EXPECT_EQ(Pack({"folder/"}), 0);
+    ExpectUnchanged();
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(ArchiveUpdating, AMissingFileFailsTheUpdate) {
+    EXPECT_EQ(Pack({"missing.txt"}), E_EREAD);
+    ExpectUnchanged();
+}
+
+TEST_F(ArchiveUpdating, ProgressOfAnUpdate) {
+    Source("add.dat", Text(100));
+    Source("add.txt", Text(100));
+    ASSERT_EQ(Pack({"add.dat", "add.txt"}), 0);
+    // Written names: add.dat, add.txt, keep.txt, old.dat; share = 200 / 4.
+    std::vector<std::string> expected = {"Packing file : " + src + "add.dat",
+                                         "<null>",
+                                         "Compressing file : " + src + "add.txt",
+                                         "<null>",
+                                         "Reorganizing archived file : keep.txt",
+                                         "<null>",
+                                         "Reorganizing archived file : old.dat",
+                                         "<null>",
+                                         "Rewriting archive header : " + Archive()};
+    EXPECT_EQ(Texts(), expected);
+    EXPECT_EQ(g_calls[1].count, 50);
+    EXPECT_EQ(g_calls.back().count, 50);
+}
+
+TEST_F(ArchiveUpdating, AFailedUpdateLeavesTheOldArchive) {
+    Source("add.txt", Text(3000));
+    Source("add.dat", Text(1500000));
+    ASSERT_EQ(Pack({"add.txt", "add.dat"}, nullptr, 0, Archive("probe.zbk")), 0); // a new archive
+    fs::remove(Archive("probe.zbk"));
+    g_calls.clear();
+    // An update of a copy counts the callbacks to abort at.
+    WriteFileBytes(Archive("count.zbk"), original);
+    ASSERT_EQ(Pack({"add.txt", "add.dat"}, nullptr, 0, Archive("count.zbk")), 0);
+    size_t calls = g_calls.size();
+    fs::remove(Archive("count.zbk"));
+    struct Fault {
+        std::string what;
+        std::function<void()> arm;
+        int result;
+    };
+    std::vector<Fault> faults;
+    for (size_t k = 1; k <= calls; ++k)
+        faults.push_back({"abort at callback " + std::to_string(k), [k] { g_abortAtCall = static_cast<int>(k); }, E_EABORTED});
+    for (int n = 1; n <= 8; ++n)
+        faults.push_back({"short write " + std::to_string(n), [n] { InjectIoFault(IoFault::Write, n); }, E_EWRITE});
+    // Reads in order: two chunks of add.dat and its end, add.txt whole, then the kept data.
+    for (int n : {1, 2, 4, 5})
+        faults.push_back({"read " + std::to_string(n) + " fails", [n] { InjectIoFault(IoFault::Read, n); }, E_EREAD});
+    faults.push_back({"the replacement is refused", [] { InjectIoFault(IoFault::Replace, 1); }, E_EWRITE});
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.what);
+        g_calls.clear();
+        g_abortAtCall = 0;
+        f.arm();
+        EXPECT_EQ(Pack({"add.txt", "add.dat"}, nullptr, PK_PACK_MOVE_FILES), f.result);
+        ClearIoFaults();
+        g_onCall = nullptr;
+        ExpectUnchanged();
+        EXPECT_TRUE(FileExists(src + "add.txt"));
+        if (!FileExists(src + "add.dat")) Source("add.dat", Text(1500000));
+    }
+}
+
+class ArchiveDeleting : public ArchiveUpdating {};
+
+TEST_F(ArchiveDeleting, DeletesNamesAndFolders) {
+    Source("dir/x.txt", Text(10));
+    Source("dir/y/z.dat", Text(11));
+    Source("dirt.txt", Text(12));
+    ASSERT_EQ(Pack({"dir/", "dir/x.txt", "dir/y/", "dir/y/z.dat", "dirt.txt"}), 0);
+    g_calls.clear();
+    ASSERT_EQ(Delete({"dir/*.*", "old.dat"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"dirt.txt", "keep.txt"}));
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["keep.txt"], Text(2000, 'k'));
+    EXPECT_EQ(entries["dirt.txt"], Text(12));
+    std::vector<std::string> expected = {"File(s) deleted, reorganizing archive ...",
+                                         "File(s) deleted, reorganizing archive ...",
+                                         "File(s) deleted, reorganizing archive ...",
+                                         "Archive reorganized successfully."};
+    EXPECT_EQ(Texts(), expected);
+    EXPECT_EQ(g_calls[1].count, 50);
+    EXPECT_EQ(g_calls.back().count, 0); // the steps reached 100
+    EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
+}
+
+TEST_F(ArchiveDeleting, NamesAreComparedWithLetterCase) {
+    EXPECT_EQ(Delete({"KEEP.TXT", "nothing.txt"}), 0);
+    ExpectUnchanged();
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(ArchiveDeleting, DeletingEverythingLeavesAnEmptyArchive) {
+    g_abortAtCall = 2; // the closing report's answer is ignored
+    ASSERT_EQ(Delete({"keep.txt", "old.dat"}), 0);
+    EXPECT_EQ(ReadFileBytes(Archive()), Bytes(21, 0));
+    EXPECT_EQ(g_calls.back().text, "Archive reorganized successfully.");
+    EXPECT_EQ(g_calls.back().count, 100); // no steps were reported
+    g_abortAtCall = 0;
+    PluginSettings.ForceZbkSignature = true;
+    WriteFileBytes(Archive(), original);
+    ASSERT_EQ(Delete({"keep.txt", "old.dat"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_TRUE(a.signature);
+    EXPECT_TRUE(a.records.empty());
+}
+
+TEST_F(ArchiveDeleting, AFailedDeletionLeavesTheOldArchive) {
+    struct Fault {
+        std::string what;
+        std::function<void()> arm;
+        int result;
+    };
+    std::vector<Fault> faults = {
+        {"abort at the first report", [] { g_abortAtCall = 1; }, E_EABORTED},
+        {"abort after the copy", [] { g_abortAtCall = 2; }, E_EABORTED},
+        {"short header write", [] { InjectIoFault(IoFault::Write, 1); }, E_EWRITE},
+        {"short data write", [] { InjectIoFault(IoFault::Write, 3); }, E_EWRITE},
+        {"short read", [] { InjectIoFault(IoFault::Read, 1); }, E_EREAD},
+        {"the replacement is refused", [] { InjectIoFault(IoFault::Replace, 1); }, E_EWRITE},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.what);
+        g_calls.clear();
+        g_abortAtCall = 0;
+        f.arm();
+        EXPECT_EQ(Delete({"old.dat"}), f.result);
+        ClearIoFaults();
+        ExpectUnchanged();
+    }
+}
+
+} // namespace

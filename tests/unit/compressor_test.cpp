@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/compressor.h"
+#include "tests/support/reference_compressor.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Compressor = int (*)(unsigned char**, int32_t*, const char*, tProcessDataProc);
+
+constexpr size_t kPrefix = 18;
+
+struct Outcome {
+    int result;
+    Bytes stream; // empty unless the result is 0
+};
+
+// Compresses a file's bytes behind the window prefix, as the archive writer hands them over.
+// On failure the caller's buffer must come back untouched.
+Outcome CompressFile(Compressor compress, const Bytes& file, const char* name = nullptr, tProcessDataProc progress = nullptr) {
+    Bytes input(kPrefix, 0x20);
+    input.insert(input.end(), file.begin(), file.end());
+    auto* buffer = static_cast<unsigned char*>(std::malloc(input.size()));
+    std::memcpy(buffer, input.data(), input.size());
+    unsigned char* data = buffer;
+    int32_t size = int32_t(input.size());
+    Outcome outcome{compress(&data, &size, name, progress), {}};
+    if (outcome.result == 0) {
+        outcome.stream.assign(data, data + size);
+    } else {
+        EXPECT_EQ(data, buffer);
+        EXPECT_EQ(size, int32_t(input.size()));
+        EXPECT_EQ(0, std::memcmp(buffer, input.data(), input.size()));
+    }
+    std::free(data);
+    return outcome;
+}
+
+struct Implementation {
+    const char* name;
+    Compressor compress;
+} const kImplementations[] = {{"plug-in", CompressBuffer}, {"reference", reference::CompressBuffer}};
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(Compressor, StreamsOfTheFormat) {
+    struct Case {
+        const char* meaning;
+        Bytes file;
+        const char* stream;
+    } const cases[] = {
+        {"three literals", Text("ABC"), "07 41 42 43 C6 00 00 00"},
+        {"prefix run at distance 1 beats the matrix at 18", Text("   X"), "02 01 00 58 B8 00 00 00"},
+        {"runs of 18, 18 and 3", Bytes(40, 'A'), "01 41 01 0F 01 0F 01 00 28 0A 00 00"},
+        {"a full group leaves an empty flag byte", Text("ABCDEFGH"), "FF 41 42 43 44 45 46 47 48 00 24 02 00 00"},
+        {"prefix position 0 serves its key's first search only", Hex("20 20 41 20 20 20"),
+         "07 20 20 41 14 00 E1 00 00 00"},
+    };
+    for (const Implementation& impl : kImplementations) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.meaning);
+            Outcome outcome = CompressFile(impl.compress, c.file);
+            ASSERT_EQ(outcome.result, 0);
+            EXPECT_EQ(ToHex(outcome.stream), ToHex(Hex(c.stream)));
+        }
+    }
+}
+
+TEST(Compressor, RefusesWhatItCannotCompress) {
+    unsigned char* none = nullptr;
+    int32_t size = 30;
+    EXPECT_EQ(CompressBuffer(nullptr, &size, nullptr, nullptr), E_NOT_SUPPORTED);
+    EXPECT_EQ(CompressBuffer(&none, &size, nullptr, nullptr), E_NOT_SUPPORTED);
+    EXPECT_EQ(size, 30);
+    EXPECT_EQ(CompressFile(CompressBuffer, Text("AB")).result, E_NOT_SUPPORTED);
+}
+
+struct ProgressCall {
+    std::string text;
+    int count;
+    bool operator==(const ProgressCall& o) const { return text == o.text && count == o.count; }
+};
+std::vector<ProgressCall> g_calls;
+size_t g_stopAtCall = SIZE_MAX;
+
+int KYR_CALL Record(char* text, int count) {
+    g_calls.push_back({text ? text : "(null)", count});
+    return g_calls.size() - 1 == g_stopAtCall ? 0 : 1;
+}
+
+std::vector<ProgressCall> RecordRun(Compressor compress, const Bytes& file, const char* name, size_t stopAt,
+                                    int* result) {
+    g_calls.clear();
+    g_stopAtCall = stopAt;
+    *result = CompressFile(compress, file, name, Record).result;
+    return g_calls;
+}
+
+Bytes Noise(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<unsigned char>(rng());
+    return out;
+}
+
+TEST(Compressor, ReportsProgressInStepsOfConsumedBytes) {
+    Bytes file = Noise(5000, 1);
+    int result = -1;
+    std::vector<ProgressCall> calls = RecordRun(CompressBuffer, file, "data.bin", SIZE_MAX, &result);
+    ASSERT_EQ(result, 0);
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front(), (ProgressCall{"Loading data matrix ...", 0}));
+    EXPECT_EQ(calls.back(), (ProgressCall{"Calculating CRC ...", 0}));
+    int reported = 0;
+    for (size_t i = 1; i + 2 < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].text, "data.bin");
+        EXPECT_GE(calls[i].count, 1024);
+        EXPECT_LT(calls[i].count, 1024 + 18);
+        reported += calls[i].count;
+    }
+    EXPECT_EQ(calls.size(), 7u); // loading, four steps of 1024 or more, final report, checksum
+    EXPECT_EQ(calls[calls.size() - 2], (ProgressCall{"data.bin", int(kPrefix + file.size()) - reported}));
+
+    int referenceResult = -1;
+    EXPECT_EQ(calls, RecordRun(reference::CompressBuffer, file, "data.bin", SIZE_MAX, &referenceResult));
+
+    RecordRun(CompressBuffer, file, nullptr, SIZE_MAX, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST(Compressor, StopsWhenTheCallbackSaysSo) {
+    struct Case {
+        const char* where;
+        size_t fileSize;
+        size_t stopAt;
+        size_t callsMade;
+    } const cases[] = {
+        {"loading the matrix", 5000, 0, 1},
+        {"during the run", 5000, 2, 3},
+        {"at the final report", 500, 1, 2},
+        {"at the checksum", 500, 2, 3},
+    };
+    for (const Implementation& impl : kImplementations) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.where);
+            int result = -1;
+            std::vector<ProgressCall> calls = RecordRun(impl.compress, Noise(c.fileSize, 2), "x", c.stopAt, &result);
+            EXPECT_EQ(result, E_EABORTED);
+            EXPECT_EQ(calls.size(), c.callsMade);
+        }
+    }
+}
+
+// Inputs that stress different parts of the search: wide and narrow alphabets, periods
+// short and long, runs (where the matrix is skipped), copies planted at the window's
+// edge, and spaces that keep meeting the prefix.
+enum class Kind { Random, TwoLetters, FourLetters, Periodic, TextLike, Runs, Planted, Spaces };
+const char* const kKindNames[] = {"random", "two letters", "four letters", "periodic",
+                                  "text", "runs", "planted", "spaces"};
+
+Bytes Generate(Kind kind, size_t n, std::mt19937& rng) {
+    auto pick = [&](unsigned bound) { return unsigned(rng() % bound); };
+    Bytes out;
+    out.reserve(n);
+    switch (kind) {
+    case Kind::Random:
+        while (out.size() < n) out.push_back(static_cast<unsigned char>(pick(256)));
+        break;
+    case Kind::TwoLetters:
+    case Kind::FourLetters: {
+        unsigned letters = kind == Kind::TwoLetters ? 2 : 4;
+        while (out.size() < n) out.push_back(static_cast<unsigned char>('a' + pick(letters)));
+        break;
+    }
+    case Kind::Periodic: {
+        size_t period = pick(4) == 0 ? 4000 + pick(200) : 1 + pick(40);
+        Bytes pattern = Generate(Kind::FourLetters, period, rng);
+        while (out.size() < n) {
+            out.push_back(pattern[out.size() % period]);
+            if (pick(200) == 0) out.back() ^= 1;
+        }
+        break;
+    }
+    case Kind::TextLike: {
+        static const char* const words[] = {"the", "of", "archive", "entry", "and", "header", "to",
+                                            "data", "a", "file", "is", "compressed", "window"};
+        while (out.size() < n) {
+            std::string w = words[pick(13)];
+            out.insert(out.end(), w.begin(), w.end());
+            out.push_back(pick(12) == 0 ? '\n' : ' ');
+            if (out.back() == '\n') out.insert(out.end(), pick(3) * 4, ' ');
+        }
+        break;
+    }
+    case Kind::Runs:
+        while (out.size() < n) out.insert(out.end(), 1 + pick(pick(2) ? 60 : 4), static_cast<unsigned char>(pick(4)));
+        break;
+    case Kind::Planted: {
+        static const unsigned distances[] = {1, 2, 3, 17, 18, 19, 4094, 4095, 4096, 4097};
+        while (out.size() < n) {
+            size_t distance = pick(2) ? distances[pick(10)] : 1 + pick(5000);
+            if (pick(3) == 0 && distance <= out.size()) {
+                size_t length = 3 + pick(20);
+                for (size_t k = 0; k < length; ++k) out.push_back(out[out.size() - distance]);
+            } else {
+                out.push_back(static_cast<unsigned char>(pick(256)));
+            }
+        }
+        break;
+    }
+    case Kind::Spaces:
+        while (out.size() < n) out.push_back(pick(5) == 0 ? static_cast<unsigned char>('A' + pick(3)) : ' ');
+        break;
+    }
+    out.resize(n);
+    return out;
+}
+
+void ExpectSameAsReference(const Bytes& file) {
+    Outcome fast = CompressFile(CompressBuffer, file);
+    Outcome plain = CompressFile(reference::CompressBuffer, file);
+    ASSERT_EQ(fast.result, 0);
+    ASSERT_EQ(plain.result, 0);
+    ASSERT_EQ(fast.stream.size(), plain.stream.size());
+    ASSERT_TRUE(fast.stream == plain.stream) << "first difference at byte "
+                                             << std::mismatch(fast.stream.begin(), fast.stream.end(),
+                                                              plain.stream.begin())
+                                                        .first -
+                                                    fast.stream.begin();
+    Bytes expanded;
+    ASSERT_TRUE(reference::ExpandStream(fast.stream.data(), fast.stream.size(), &expanded));
+    ASSERT_TRUE(expanded == file);
+}
+
+TEST(Compressor, MatchesTheReferenceOnManyInputs) {
+    std::mt19937 rng(20240601);
+    for (int k = 0; k <= int(Kind::Spaces); ++k) {
+        Kind kind = Kind(k);
+        std::vector<size_t> sizes;
+        for (int i = 0; i < 40; ++i) sizes.push_back(3 + rng() % 98);
+        for (int i = 0; i < 6; ++i) sizes.push_back(100 + rng() % 12000);
+        sizes.push_back(70000 + rng() % 70000);
+        for (size_t n : sizes) {
+            unsigned seed = unsigned(rng());
+            std::mt19937 local(seed);
+            SCOPED_TRACE(std::string(kKindNames[k]) + ", " + std::to_string(n) + " bytes, seed " + std::to_string(seed));
+            ExpectSameAsReference(Generate(kind, n, local));
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// The original matrix is rebuilt from the window start when a search first meets the end of
+// its slice; a run of 18s crossing that point postpones the rebuild.
+TEST(Compressor, MatchesTheReferenceAcrossSliceRebuilds) {
+    std::mt19937 rng(7);
+    for (size_t runAt : {65400u, 65510u, 65530u, 131000u}) {
+        SCOPED_TRACE(runAt);
+        Bytes file = Generate(Kind::FourLetters, runAt, rng);
+        file.insert(file.end(), 300, 'z');
+        Bytes tail = Generate(Kind::Planted, 140000 - file.size(), rng);
+        file.insert(file.end(), tail.begin(), tail.end());
+        ExpectSameAsReference(file);
+    }
+}
+
+} // namespace

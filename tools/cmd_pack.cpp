@@ -1,0 +1,105 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tools/host.h"
+#include "tools/progress.h"
+
+namespace {
+
+const char kPackHelp[] =
+    "Packs files and folders of SRCDIR into ARCHIVE: a new archive is created, an existing one\n"
+    "is updated (entries with the same name, ignoring letter case, are replaced). Without NAME\n"
+    "all of SRCDIR is packed. Names inside the archive are relative to SRCDIR.\n"
+    "  --sub-path PATH  store the files below PATH inside the archive\n"
+    "  --move           delete the source files after the archive was written successfully\n"
+    "Compression follows the settings (see kyrzbk options).\n";
+
+// Adds the files below folder (relative to srcDir, ending in a separator or empty) the way
+// the file manager lists them: every file by its relative path, every folder as its
+// relative name ending in a separator.
+void AddTree(const std::string& srcDir, const std::string& folder, std::vector<std::string>* names) {
+    std::vector<platform::FoundFile> found;
+    if (!platform::ListDirectory((srcDir + folder).c_str(), &found)) return;
+    for (const platform::FoundFile& f : found) {
+        std::string relative = folder + f.name;
+        if (f.attrib & platform::kAttrDirectory) {
+            names->push_back(relative + platform::HostSeparator());
+            AddTree(srcDir, relative + platform::HostSeparator(), names);
+        } else {
+            names->push_back(relative);
+        }
+    }
+}
+
+int Pack(HostContext& ctx, const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    std::string subPath;
+    bool move = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--sub-path" && i + 1 < args.size()) subPath = args[++i];
+        else if (args[i] == "--move") move = true;
+        else if (args[i].size() > 1 && args[i][0] == '-' && args[i] != "-") return UsageError("unknown option " + args[i]);
+        else positional.push_back(args[i]);
+    }
+    if (positional.size() < 2) return UsageError("pack needs ARCHIVE and SRCDIR");
+    std::string archive = positional[0];
+    std::string srcDir = positional[1];
+    if (!platform::IsSeparator(srcDir.back())) srcDir += platform::HostSeparator();
+    platform::FoundFile dir;
+    if (!platform::FindFile(positional[1].c_str(), &dir) || !(dir.attrib & platform::kAttrDirectory))
+        return ReportFailure(positional[1], E_EOPEN);
+
+    std::vector<std::string> names;
+    if (positional.size() == 2) {
+        AddTree(srcDir, "", &names);
+    } else {
+        for (size_t i = 2; i < positional.size(); ++i) {
+            std::string name = positional[i];
+            while (!name.empty() && platform::IsSeparator(name.back())) name.pop_back();
+            platform::FoundFile f;
+            if (!platform::FindFile((srcDir + name).c_str(), &f)) return ReportFailure(srcDir + name, E_EOPEN);
+            if (f.attrib & platform::kAttrDirectory) {
+                names.push_back(name + platform::HostSeparator());
+                AddTree(srcDir, name + platform::HostSeparator(), &names);
+            } else {
+                names.push_back(name);
+            }
+        }
+    }
+    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> archiveArg = CStringArg(archive), srcArg = CStringArg(srcDir), subArg = CStringArg(subPath);
+    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
+    int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
+                                    list.data(), move ? PK_PACK_MOVE_FILES : 0);
+    FinishProgress();
+    return result ? ReportFailure(archive, result) : 0;
+}
+
+int Delete(HostContext& ctx, const std::vector<std::string>& args) {
+    if (args.size() < 2) return UsageError("delete needs ARCHIVE and at least one NAME");
+    std::vector<std::string> names;
+    for (size_t i = 1; i < args.size(); ++i) {
+        // A folder is deleted with everything below it, as the file manager asks for it.
+        names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
+    }
+    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> archiveArg = CStringArg(args[0]);
+    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
+    int result = ctx.api->DeleteFiles(archiveArg.data(), list.data());
+    FinishProgress();
+    return result ? ReportFailure(args[0], result) : 0;
+}
+
+const char kDeleteHelp[] =
+    "Deletes entries from ARCHIVE. NAME is an entry's name as listed (compared with letter case);\n"
+    "a NAME ending in a separator deletes that folder and everything below it. The archive is\n"
+    "rewritten beside the old one and replaces it only when complete.\n";
+
+HostCommandRegistration packRegistration({30, "pack", "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move]",
+                                          "create an archive, or add files to one", Pack, kPackHelp});
+HostCommandRegistration deleteRegistration({40, "delete", "ARCHIVE NAME...", "delete entries from an archive",
+                                            Delete, kDeleteHelp});
+
+} // namespace
