@@ -91,7 +91,13 @@ int ManagerChain::PackProbe(tProcessDataProc proc, char* packedFile, char* subPa
     int result = E_NOT_SUPPORTED;
     while (CKyrArchiveManager* m = NextManager()) {
         try {
-            if (!m->SupportsCapability(capability)) continue;
+            if (!m->SupportsCapability(capability)) {
+                // A configuration file also passes for an archive without entries, and
+                // packing into it would replace the configuration: a file that a read-only
+                // kind claims by content is left alone.
+                if (capability == PK_CAPS_MODIFY && m->CanYouHandleThisFile(packedFile)) break;
+                continue;
+            }
             m->SetProcessDataProc(proc);
             result = m->PackFiles(packedFile, subPath, srcPath, addList, flags);
             if (result == E_SUCCESS) break;

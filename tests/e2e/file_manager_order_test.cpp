@@ -3,6 +3,7 @@
 // a listing pass and an extraction pass that names the whole target in DestName.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -129,7 +130,9 @@ TEST_F(FileManagerOrder, ArchiveListedAndExtractedWithHostNames) {
         const TestRecord& record = layout.records[i];
         SCOPED_TRACE(record.name);
         EXPECT_EQ(list.entries[i].name, HostName(record.name));
-        if (HostUsesSlash()) EXPECT_EQ(list.entries[i].name.find('\\'), std::string::npos);
+        if (HostUsesSlash()) {
+            EXPECT_EQ(list.entries[i].name.find('\\'), std::string::npos);
+        }
         EXPECT_EQ(list.entries[i].attr, ExpectedFileAttr());
         uint32_t size = record.method == kZbkCompressed ? record.uncompressedSize : record.data.size();
         EXPECT_EQ(list.entries[i].unpSize, static_cast<int>(size));
@@ -176,6 +179,65 @@ TEST_F(FileManagerOrder, ConfigurationFilesOfBothGames) {
         EXPECT_EQ(ReadFileText(out + "/" + list.entries[0].name), cfg::SampleConfigText(tesk));
     }
     EXPECT_EQ(Callbacks::changeVolumeCalls, 0);
+}
+
+// Names come from the host with its own separator, in the host's list layout.
+std::vector<char> HostList(const std::vector<std::string>& names) {
+    std::vector<char> list;
+    for (const std::string& n : names) {
+        std::string hostName = HostName(n);
+        list.insert(list.end(), hostName.begin(), hostName.end());
+        list.push_back(0);
+    }
+    list.push_back(0);
+    return list;
+}
+
+bool Holds(const std::vector<unsigned char>& bytes, const std::string& text) {
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+// Packing and deleting as the file manager asks for them: the callback is set with no
+// handle, then PackFiles or DeleteFiles names files the host's way.
+TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
+    std::filesystem::create_directories(dir.File("src/scripts/intro"));
+    WriteFileText(dir.File("src/readme.txt"), "top level\r\n");
+    WriteFileText(dir.File("src/scripts/intro/start.sqs"), std::string(3000, 'q'));
+    std::string archive = dir.File("packed.zbk");
+    std::string srcPath = dir.File("src") + platform::HostSeparator();
+
+    api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
+    std::vector<char> addList = HostList({"readme.txt", "scripts\\intro\\start.sqs"});
+    EXPECT_EQ(api.PackFiles(&archive[0], nullptr, &srcPath[0], addList.data(), 0), 0);
+    EXPECT_GT(Callbacks::processDataCalls, 0);
+    std::vector<unsigned char> bytes = ReadFileBytes(archive);
+    EXPECT_TRUE(Holds(bytes, std::string("scripts\\intro\\start.sqs") + '\0')) << "stored with the archive's '\\'";
+
+    Pass list = Walk(archive, PK_OM_LIST);
+    ASSERT_EQ(list.entries.size(), 2u);
+    EXPECT_EQ(list.entries[0].name, "readme.txt");
+    EXPECT_EQ(list.entries[1].name, HostName("scripts\\intro\\start.sqs"));
+
+    std::vector<char> deleteList = HostList({"scripts\\*.*"});
+    api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
+    EXPECT_EQ(api.DeleteFiles(&archive[0], deleteList.data()), 0);
+    list = Walk(archive, PK_OM_LIST);
+    ASSERT_EQ(list.entries.size(), 1u);
+    EXPECT_EQ(list.entries[0].name, "readme.txt");
+}
+
+// The file manager offers to copy files into any open archive, a configuration included.
+TEST_F(FileManagerOrder, ConfigurationFilesAreNotPackedInto) {
+    WriteFileText(dir.File("readme.txt"), "top level\r\n");
+    std::string srcPath = dir.path() + platform::HostSeparator();
+    std::vector<char> addList = HostList({"readme.txt"});
+    for (bool tesk : {true, false}) {
+        SCOPED_TRACE(tesk ? "second-game layout" : "first-game layout");
+        std::string config = dir.File(tesk ? "tesk_config.bin" : "kyr_config.bin");
+        cfg::SaveConfig(config, cfg::SampleConfigFile(tesk));
+        EXPECT_EQ(api.PackFiles(&config[0], nullptr, &srcPath[0], addList.data(), 0), E_NOT_SUPPORTED);
+        EXPECT_EQ(ToHex(ReadFileBytes(config)), ToHex(cfg::SampleConfigFile(tesk)));
+    }
 }
 
 // A POSIX file name may hold '\'; the host's own path must not be read as an archive name.

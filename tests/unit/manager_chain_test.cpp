@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -233,6 +234,36 @@ TEST_F(ManagerChainTest, PackAsksNewOrModifyByExistence) {
     EXPECT_EQ(Pack(dir.File("new.zbk")), E_NOT_SUPPORTED);
     EXPECT_EQ(g.capabilityAsked[0], PK_CAPS_NEW);
     EXPECT_EQ(g.capabilityAsked[2], PK_CAPS_NEW);
+}
+
+TEST_F(ManagerChainTest, ExistingFileOfAReadOnlyKindIsNotPackedInto) {
+    TempDir dir;
+    std::string existing = dir.File("config.bin");
+    WriteFileText(existing, "x");
+    struct Case {
+        const char* what;
+        bool existingFile;
+        bool configClaims;
+        bool configThrows;
+        int result;
+        bool archivePacks;
+    } cases[] = {
+        {"configuration claims the file", true, true, false, E_NOT_SUPPORTED, false},
+        {"nobody else claims it", true, false, false, E_SUCCESS, true},
+        {"configuration check fails", true, false, true, E_SUCCESS, true},
+        {"new archive: nothing to claim", false, true, false, E_SUCCESS, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g = ChainLog();
+        g.behaviour[1].canHandle = c.configClaims;
+        g.behaviour[1].throwOnHandle = c.configThrows;
+        g.behaviour[2].supports = true;
+        EXPECT_EQ(Pack(c.existingFile ? existing : dir.File("new.zbk")), c.result);
+        bool packed = std::find(g.calls.begin(), g.calls.end(), "pack2") != g.calls.end();
+        EXPECT_EQ(packed, c.archivePacks);
+        EXPECT_EQ(g.destroyed, 3);
+    }
 }
 
 TEST_F(ManagerChainTest, PackResultsAndThrownCodes) {
