@@ -25,8 +25,8 @@ endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md DESTINATION . RENAME USER-GUIDE.md COMPONENT docs)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT docs)
-install(FILES ${CMAKE_SOURCE_DIR}/examples/sample.zbk ${CMAKE_SOURCE_DIR}/examples/kyr_config.bin
-  ${CMAKE_SOURCE_DIR}/examples/tesk_config.bin DESTINATION examples COMPONENT docs)
+# The user guide's examples work on these.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT docs)
 
 # The file manager's installer reads this file at the root of the zip; it expects CR LF.
 set(KYRZBK_DESCRIPTION "KYR and Tesk game files: ZBK archives and binarized configurations")

@@ -111,7 +111,7 @@ int Decode(HostContext& ctx, const std::vector<std::string>& args) {
     return result ? ReportFailure(out, result) : 0;
 }
 
-HostCommandRegistration registration({50, "decode", "CONFIG [-o OUT]",
+HostCommandRegistration registration({60, "decode", "CONFIG [-o OUT]",
                                       "decode a binarized configuration file to text", Decode, kDecodeHelp});
 
 } // namespace

@@ -99,7 +99,7 @@ const char kVerifyHelp[] =
     "example:\n"
     "  kyrzbk verify examples/sample.zbk\n";
 
-HostCommandRegistration registration({40, "verify", "ARCHIVE", "expand every entry and check its checksum", Verify,
+HostCommandRegistration registration({50, "verify", "ARCHIVE", "expand every entry and check its checksum", Verify,
                                       kVerifyHelp});
 
 } // namespace

@@ -226,8 +226,9 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     EXPECT_EQ(list.entries[0].name, "readme.txt");
 }
 
-// The file manager offers to copy files into any open archive, a configuration included.
-TEST_F(FileManagerOrder, ConfigurationFilesAreNotPackedInto) {
+// The file manager offers to copy files into, and delete from, any open archive, a
+// configuration included.
+TEST_F(FileManagerOrder, ConfigurationFilesAreNotWrittenTo) {
     WriteFileText(dir.File("readme.txt"), "top level\r\n");
     std::string srcPath = dir.path() + platform::HostSeparator();
     std::vector<char> addList = HostList({"readme.txt"});
@@ -236,6 +237,8 @@ TEST_F(FileManagerOrder, ConfigurationFilesAreNotPackedInto) {
         std::string config = dir.File(tesk ? "tesk_config.bin" : "kyr_config.bin");
         cfg::SaveConfig(config, cfg::SampleConfigFile(tesk));
         EXPECT_EQ(api.PackFiles(&config[0], nullptr, &srcPath[0], addList.data(), 0), E_NOT_SUPPORTED);
+        std::vector<char> entry = HostList({tesk ? "tesk_config.cpp" : "kyr_config.cpp"});
+        EXPECT_EQ(api.DeleteFiles(&config[0], entry.data()), E_NOT_SUPPORTED);
         EXPECT_EQ(ToHex(ReadFileBytes(config)), ToHex(cfg::SampleConfigFile(tesk)));
     }
 }

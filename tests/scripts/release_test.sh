@@ -30,13 +30,14 @@ unpack() {
 files_below() {
     (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 }
+# Both packages carry the examples that the user guide works on.
+examples="$(cd "$source_dir" && find examples -type f | LC_ALL=C sort)"
 
 # The Windows zip: everything at its root, as the file manager's installer expects.
 windows="$work/windows"
 if unpack "$work/packages/$zip" "$windows"; then
-    expect_same "$zip contents" "$(printf '%s\n' LICENSE.txt USER-GUIDE.md examples/kyr_config.bin \
-        examples/sample.zbk examples/tesk_config.bin kyrzbk.exe kyrzbk.wcx kyrzbk.wcx64 kyrzbk32.exe \
-        pluginst.inf | LC_ALL=C sort)" "$(files_below "$windows")"
+    expect_same "$zip contents" "$(printf '%s\n' LICENSE.txt USER-GUIDE.md $examples kyrzbk.exe kyrzbk.wcx \
+        kyrzbk.wcx64 kyrzbk32.exe pluginst.inf | LC_ALL=C sort)" "$(files_below "$windows")"
 
     inf="$windows/pluginst.inf"
     lines="$(wc -l <"$inf")"
@@ -66,8 +67,8 @@ fi
 linux="$work/linux"
 top="kyrzbk-$version-linux-x86_64"
 if unpack "$work/packages/$tgz" "$linux"; then
-    expect_same "$tgz contents" "$(printf "$top/%s\n" LICENSE.txt USER-GUIDE.md examples/kyr_config.bin \
-        examples/sample.zbk examples/tesk_config.bin kyrzbk kyrzbk.wcx | LC_ALL=C sort)" "$(files_below "$linux")"
+    expect_same "$tgz contents" "$(printf "$top/%s\n" LICENSE.txt USER-GUIDE.md $examples kyrzbk kyrzbk.wcx |
+        LC_ALL=C sort)" "$(files_below "$linux")"
     check_linux_exports "$linux/$top/kyrzbk.wcx" "packaged kyrzbk.wcx"
     [ -x "$linux/$top/kyrzbk" ] || fail "packaged host is not executable"
     for f in kyrzbk kyrzbk.wcx; do
