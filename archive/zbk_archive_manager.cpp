@@ -107,22 +107,20 @@ int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) {
 }
 
 int CZbkArchiveManager::ProcessFile(int operation, char* destPath, char* destName) {
-    try {
-        switch (operation) {
-        case PK_SKIP:
-        case PK_TEST:
-            MoveToNextEntry();
-            return E_SUCCESS;
-        case PK_EXTRACT:
-            return ExtractEntry(destPath, destName);
-        default:
-            return E_NOT_SUPPORTED;
-        }
-    } catch (int code) {
-        return code;
-    } catch (...) {
-        return E_BAD_DATA;
-    }
+    return Guarded(
+        [&] {
+            switch (operation) {
+            case PK_SKIP:
+            case PK_TEST:
+                MoveToNextEntry();
+                return static_cast<int>(E_SUCCESS);
+            case PK_EXTRACT:
+                return ExtractEntry(destPath, destName);
+            default:
+                return static_cast<int>(E_NOT_SUPPORTED);
+            }
+        },
+        E_BAD_DATA);
 }
 
 void CZbkArchiveManager::MoveToNextEntry() {

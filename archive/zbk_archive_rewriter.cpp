@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -195,18 +196,9 @@ int CZbkArchiveManager::ReplaceArchive(ReplacementFile& temp, const char* packed
 int CZbkArchiveManager::DeleteFiles(char* packedFile, char* deleteList) {
     if (!packedFile || !*packedFile) return E_NOT_SUPPORTED;
     if (!CanYouHandleThisFile(packedFile)) return E_UNKNOWN_FORMAT;
-    StringList* expanded = ExpandFileList(nullptr, deleteList);
+    std::unique_ptr<StringList> expanded(ExpandFileList(nullptr, deleteList));
     if (!expanded) return E_NO_MEMORY;
-    int result;
-    try {
-        result = RemoveEntries(packedFile, *expanded);
-    } catch (int code) {
-        result = code;
-    } catch (...) {
-        result = E_NO_MEMORY;
-    }
-    delete expanded;
-    return result;
+    return Guarded([&] { return RemoveEntries(packedFile, *expanded); });
 }
 
 int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& deleteList) {

@@ -1,5 +1,6 @@
 // Writing side of the archive manager: packing files into a new archive.
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -101,22 +102,14 @@ int CZbkArchiveManager::PackFiles(char* packedFile, char* subPath, char* srcPath
         std::fclose(probe);
     }
     if (exists && !CanYouHandleThisFile(packedFile)) return E_UNKNOWN_FORMAT;
-    StringList* names = ExpandFileList(srcPath ? srcPath : "", addList);
+    std::unique_ptr<StringList> names(ExpandFileList(srcPath ? srcPath : "", addList));
     if (!names) return E_NO_MEMORY;
     names->Sort(false);
-    std::string sub;
-    int result;
-    try {
-        sub = NormalizeSubPath(subPath);
-        result = exists ? UpdateArchive(packedFile, sub, srcPath ? srcPath : "", *names, flags)
-                        : CreateArchive(packedFile, sub, srcPath ? srcPath : "", *names, flags);
-    } catch (int code) {
-        result = code;
-    } catch (...) {
-        result = E_NO_MEMORY;
-    }
-    delete names;
-    return result;
+    return Guarded([&] {
+        std::string sub = NormalizeSubPath(subPath);
+        return exists ? UpdateArchive(packedFile, sub, srcPath ? srcPath : "", *names, flags)
+                      : CreateArchive(packedFile, sub, srcPath ? srcPath : "", *names, flags);
+    });
 }
 
 int CZbkArchiveManager::MakeFileRecord(const std::string& storedName, const std::string& sourcePath,

@@ -16,6 +16,7 @@
 
 #include "frame/exports.h"
 #include "settings/settings_store.h"
+#include "tests/support/host_list.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -53,16 +54,6 @@ Folder MakeFolder(const std::string& root, int files, size_t size, const char* e
     return f;
 }
 
-std::vector<char> List(const std::vector<std::string>& names) {
-    std::vector<char> block;
-    for (const std::string& n : names) {
-        block.insert(block.end(), n.begin(), n.end());
-        block.push_back(0);
-    }
-    block.push_back(0);
-    return block;
-}
-
 // The baseline: every file's bytes appended to one output file through a 1 MiB buffer.
 void CopyFolder(const Folder& f, const std::string& out) {
     FILE* o = std::fopen(out.c_str(), "wb");
@@ -83,13 +74,13 @@ double Seconds(const std::function<void()>& work) {
 }
 
 int Pack(const std::string& archive, const Folder& f, const std::vector<std::string>& names) {
-    std::vector<char> list = List(names);
+    std::vector<char> list = HostList(names);
     std::string a = archive, src = f.root;
     return PackFiles(&a[0], nullptr, &src[0], list.data(), 0);
 }
 
 int Delete(const std::string& archive, const std::string& name) {
-    std::vector<char> list = List({name});
+    std::vector<char> list = HostList({name});
     std::string a = archive;
     return DeleteFiles(&a[0], list.data());
 }

@@ -75,13 +75,7 @@ int CConfigBinManager::ReadString(OwnedString* out) {
 }
 
 int CConfigBinManager::ReadHeader(tHeaderData* headerData) {
-    try {
-        return ReadHeaderUnguarded(headerData);
-    } catch (int code) {
-        return code;
-    } catch (...) {
-        return E_NO_MEMORY;
-    }
+    return Guarded([&] { return ReadHeaderUnguarded(headerData); });
 }
 
 int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
@@ -121,13 +115,7 @@ int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
 }
 
 int CConfigBinManager::ProcessFile(int operation, char* destPath, char* destName) {
-    try {
-        return ProcessFileUnguarded(operation, destPath, destName);
-    } catch (int code) {
-        return code;
-    } catch (...) {
-        return E_NO_MEMORY;
-    }
+    return Guarded([&] { return ProcessFileUnguarded(operation, destPath, destName); });
 }
 
 int CConfigBinManager::ProcessFileUnguarded(int operation, char* destPath, char* destName) {
@@ -143,4 +131,45 @@ int CConfigBinManager::ProcessFileUnguarded(int operation, char* destPath, char*
     // Whatever the decode did not report, so that the host's total reaches the file size.
     ReportProgress(nullptr, m_fileSize - m_bytesReported);
     return result;
+}
+
+int CConfigBinManager::DecodeArrayElements(int32_t count) {
+    if (m_depth >= kMaxConfigDepth) return E_BAD_DATA;
+    m_out.ElementBlockOpening();
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t type = 0;
+        if (!m_reader.ReadByte(&type)) return E_BAD_DATA;
+        m_out.ElementIndentation();
+        switch (type) {
+        case 0: {
+            if (int r = DecodeStringElement()) return r;
+            break;
+        }
+        case 1: {
+            float value = 0;
+            if (!m_reader.ReadFloat(&value)) return E_BAD_DATA;
+            m_out.FloatElement(value);
+            break;
+        }
+        case 2: {
+            int32_t value = 0;
+            if (!m_reader.ReadI32(&value)) return E_BAD_DATA;
+            m_out.IntElement(value);
+            break;
+        }
+        case 3: {
+            int32_t nested = m_reader.ReadCompressedInt();
+            if (nested < 0) return E_BAD_DATA;
+            if (int r = DecodeArrayElements(nested)) return r;
+            break;
+        }
+        default: return E_BAD_DATA;
+        }
+        if (i < count - 1) m_out.ElementSeparator();
+        m_out.ElementEnd();
+        if (!m_out.Ok()) return E_NO_MEMORY;
+        if (OverRead()) return E_BAD_DATA;
+    }
+    m_out.ElementBlockClose();
+    return 0;
 }

@@ -62,6 +62,14 @@ protected:
     // Reads a zero-terminated string into *out: 0; 11 when not even its first byte can be read
     // or memory runs out; 12 when the file ends before its terminator.
     int ReadString(OwnedString* out);
+    // The element block of an array of `count` elements; both layouts share the element
+    // kinds and differ only in how a string element is stored.
+    int DecodeArrayElements(int32_t count);
+    // Reads one string element and writes it quoted: a host result code.
+    virtual int DecodeStringElement() = 0;
+    // True once a decode has read more than the file holds (a layout whose bodies can be
+    // shared by offset uses it to stop inputs that would multiply the work).
+    virtual bool OverRead() const { return false; }
 
     FILE* m_file = nullptr;
     CConfigFileReader m_reader;

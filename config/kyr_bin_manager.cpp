@@ -198,45 +198,10 @@ int CKyrBinManager::DecodeArray() {
     return 0;
 }
 
-int CKyrBinManager::DecodeArrayElements(int32_t count) {
-    if (m_depth >= kMaxConfigDepth) return E_BAD_DATA;
-    m_out.ElementBlockOpening();
-    for (int32_t i = 0; i < count; ++i) {
-        uint8_t type = 0;
-        if (!m_reader.ReadByte(&type)) return E_BAD_DATA;
-        m_out.ElementIndentation();
-        switch (type) {
-        case 0: {
-            const char* text = ReadStringRefText();
-            if (!text) return E_BAD_DATA;
-            m_out.StringElement(text);
-            break;
-        }
-        case 1: {
-            float value = 0;
-            if (!m_reader.ReadFloat(&value)) return E_BAD_DATA;
-            m_out.FloatElement(value);
-            break;
-        }
-        case 2: {
-            int32_t value = 0;
-            if (!m_reader.ReadI32(&value)) return E_BAD_DATA;
-            m_out.IntElement(value);
-            break;
-        }
-        case 3: {
-            int32_t nested = m_reader.ReadCompressedInt();
-            if (nested < 0) return E_BAD_DATA;
-            if (int r = DecodeArrayElements(nested)) return r;
-            break;
-        }
-        default: return E_BAD_DATA;
-        }
-        if (i < count - 1) m_out.ElementSeparator();
-        m_out.ElementEnd();
-        if (!m_out.Ok()) return E_NO_MEMORY;
-    }
-    m_out.ElementBlockClose();
+int CKyrBinManager::DecodeStringElement() {
+    const char* text = ReadStringRefText();
+    if (!text) return E_BAD_DATA;
+    m_out.StringElement(text);
     return 0;
 }
 

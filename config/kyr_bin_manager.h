@@ -26,7 +26,7 @@ private:
     int DecodeClassEntries(int32_t count);
     int DecodeValue();
     int DecodeArray();
-    int DecodeArrayElements(int32_t count);
+    int DecodeStringElement() override;
     // A string reference: the index of a table string, reading and storing a new one when
     // the index is the table's count; -1 when invalid.
     int32_t ReadStringRef();

@@ -189,49 +189,13 @@ int CTeskBinManager::DecodeArray() {
     return 0;
 }
 
-int CTeskBinManager::DecodeArrayElements(int32_t count) {
-    if (m_depth >= kMaxConfigDepth) return E_BAD_DATA;
-    m_out.ElementBlockOpening();
-    for (int32_t i = 0; i < count; ++i) {
-        uint8_t type = 0;
-        if (!m_reader.ReadByte(&type)) return E_BAD_DATA;
-        m_out.ElementIndentation();
-        switch (type) {
-        case 0: {
-            OwnedString text;
-            if (int r = ReadString(&text)) return r;
-            char* quoted = ReplaceAll(text.p, "\"", "\"\"", true);
-            if (!quoted) return E_NO_MEMORY;
-            text.p = quoted;
-            m_out.StringElement(text.p);
-            break;
-        }
-        case 1: {
-            float value = 0;
-            if (!m_reader.ReadFloat(&value)) return E_BAD_DATA;
-            m_out.FloatElement(value);
-            break;
-        }
-        case 2: {
-            int32_t value = 0;
-            if (!m_reader.ReadI32(&value)) return E_BAD_DATA;
-            m_out.IntElement(value);
-            break;
-        }
-        case 3: {
-            int32_t nested = m_reader.ReadCompressedInt();
-            if (nested < 0) return E_BAD_DATA;
-            if (int r = DecodeArrayElements(nested)) return r;
-            break;
-        }
-        default: return E_BAD_DATA;
-        }
-        if (i < count - 1) m_out.ElementSeparator();
-        m_out.ElementEnd();
-        if (!m_out.Ok()) return E_NO_MEMORY;
-        if (OverRead()) return E_BAD_DATA;
-    }
-    m_out.ElementBlockClose();
+int CTeskBinManager::DecodeStringElement() {
+    OwnedString text;
+    if (int r = ReadString(&text)) return r;
+    char* quoted = ReplaceAll(text.p, "\"", "\"\"", true);
+    if (!quoted) return E_NO_MEMORY;
+    text.p = quoted;
+    m_out.StringElement(text.p);
     return 0;
 }
 

@@ -32,7 +32,7 @@ private:
     int DecodeClassEntries(int64_t* nestedBytes);
     int DecodeValue();
     int DecodeArray();
-    int DecodeArrayElements(int32_t count);
+    int DecodeStringElement() override;
     int DecodeExternClass();
     // A nested body offset that points back into a body still being read would repeat it
     // for ever.
@@ -40,7 +40,7 @@ private:
     // No valid file makes the decoder read more bytes than it holds: class bodies do not
     // overlap. Files whose offsets share or overlap bodies stop here instead of multiplying
     // their work.
-    bool OverRead() const { return m_reader.Consumed() > m_fileSize; }
+    bool OverRead() const override { return m_reader.Consumed() > m_fileSize; }
 
     int64_t m_bodyStart = 0;
     int64_t m_constantsOffset = 0;

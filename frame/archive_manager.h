@@ -33,6 +33,18 @@ protected:
     void RememberOpenData(const tOpenArchiveData* openData);
     // Calls the process-data callback; 1 (go on) when none is set.
     int ReportProgress(const char* text, int count);
+    // Runs an operation that may throw: a thrown int is its result code, anything else
+    // (exhausted memory) becomes `otherwise`. Operations the host calls unguarded use it.
+    template <typename Operation>
+    static int Guarded(Operation operation, int otherwise = E_NO_MEMORY) {
+        try {
+            return operation();
+        } catch (int code) {
+            return code;
+        } catch (...) {
+            return otherwise;
+        }
+    }
 
     tOpenArchiveData* m_openData;
     CTextBuffer* m_textBuffer;

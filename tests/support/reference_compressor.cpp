@@ -306,43 +306,4 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     return 0;
 }
 
-bool ExpandStream(const unsigned char* stream, size_t length, std::vector<unsigned char>* out) {
-    out->assign(kPrefix, 0x20);
-    if (length < 5) return false;
-    const size_t end = length - 4;
-    size_t position = 1;
-    unsigned flags = stream[0];
-    int bit = 0;
-    uint32_t sum = 0;
-    do {
-        if (flags & (1u << bit)) {
-            if (position >= end) return false;
-            out->push_back(stream[position]);
-            sum += stream[position++];
-        } else {
-            if (position + 1 >= end) return false;
-            size_t distance = stream[position] + ((stream[position + 1] & 0xF0u) << 4);
-            size_t count = (stream[position + 1] & 0x0Fu) + 3;
-            position += 2;
-            if (distance == 0 || distance > out->size()) return false;
-            for (size_t k = 0; k < count; ++k) {
-                unsigned char c = (*out)[out->size() - distance];
-                out->push_back(c);
-                sum += c;
-            }
-        }
-        if (++bit == 8) {
-            if (position > end) return false;
-            flags = position < end ? stream[position] : 0;
-            ++position;
-            bit = 0;
-        }
-    } while (position < end);
-    if (position != end) return false;
-    uint32_t stored = uint32_t(stream[end]) | uint32_t(stream[end + 1]) << 8 | uint32_t(stream[end + 2]) << 16 |
-                      uint32_t(stream[end + 3]) << 24;
-    out->erase(out->begin(), out->begin() + kPrefix);
-    return stored == sum;
-}
-
 } // namespace reference

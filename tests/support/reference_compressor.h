@@ -13,8 +13,4 @@ namespace reference {
 // Same contract as the plug-in's CompressBuffer (buffer ownership, results, progress calls).
 int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress);
 
-// Reads a stream back: the bytes after the 18-space prefix, or false when the stream is
-// damaged (a token past the checksum, a reference before the prefix) or its sum is wrong.
-bool ExpandStream(const unsigned char* stream, size_t length, std::vector<unsigned char>* out);
-
 } // namespace reference

@@ -10,6 +10,7 @@
 #include "common/file_io.h"
 #include "frame/exports.h"
 #include "settings/settings_store.h"
+#include "tests/support/host_list.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
 #include "tests/unit/support/archive_probe.h"
@@ -64,25 +65,16 @@ protected:
     }
     std::string Archive(const std::string& name = "a.zbk") const { return dir.File("out/" + name); }
 
-    static std::vector<char> List(const std::vector<std::string>& names) {
-        std::vector<char> block;
-        for (const std::string& n : names) {
-            block.insert(block.end(), n.begin(), n.end());
-            block.push_back(0);
-        }
-        block.push_back(0);
-        return block;
-    }
     int Pack(const std::vector<std::string>& names, const char* subPath = nullptr, int flags = 0,
              const std::string& archive = "") {
         std::string path = archive.empty() ? Archive() : archive;
-        std::vector<char> list = List(names);
+        std::vector<char> list = HostList(names);
         SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
         return PackFiles(&path[0], const_cast<char*>(subPath), &src[0], list.data(), flags);
     }
     int Delete(const std::vector<std::string>& names) {
         std::string path = Archive();
-        std::vector<char> list = List(names);
+        std::vector<char> list = HostList(names);
         SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
         return DeleteFiles(&path[0], list.data());
     }

@@ -1,0 +1,11 @@
+#include "tests/support/host_list.h"
+
+std::vector<char> HostList(const std::vector<std::string>& names) {
+    std::vector<char> block;
+    for (const std::string& n : names) {
+        block.insert(block.end(), n.begin(), n.end());
+        block.push_back(0);
+    }
+    block.push_back(0);
+    return block;
+}
