@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "tests/support/config_samples.h"
+#include "tests/support/host_list.h"
 #include "tests/support/host_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
@@ -181,24 +182,12 @@ TEST_F(FileManagerOrder, ConfigurationFilesOfBothGames) {
     EXPECT_EQ(Callbacks::changeVolumeCalls, 0);
 }
 
-// Names come from the host with its own separator, in the host's list layout.
-std::vector<char> HostList(const std::vector<std::string>& names) {
-    std::vector<char> list;
-    for (const std::string& n : names) {
-        std::string hostName = HostName(n);
-        list.insert(list.end(), hostName.begin(), hostName.end());
-        list.push_back(0);
-    }
-    list.push_back(0);
-    return list;
-}
-
 bool Holds(const std::vector<unsigned char>& bytes, const std::string& text) {
     return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
 }
 
 // Packing and deleting as the file manager asks for them: the callback is set with no
-// handle, then PackFiles or DeleteFiles names files the host's way.
+// handle, then PackFiles or DeleteFiles names files the host's way, with its separator.
 TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     std::filesystem::create_directories(dir.File("src/scripts/intro"));
     WriteFileText(dir.File("src/readme.txt"), "top level\r\n");
@@ -207,7 +196,7 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     std::string srcPath = dir.File("src") + platform::HostSeparator();
 
     api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
-    std::vector<char> addList = HostList({"readme.txt", "scripts\\intro\\start.sqs"});
+    std::vector<char> addList = HostList({"readme.txt", HostName("scripts\\intro\\start.sqs")});
     EXPECT_EQ(api.PackFiles(&archive[0], nullptr, &srcPath[0], addList.data(), 0), 0);
     EXPECT_GT(Callbacks::processDataCalls, 0);
     std::vector<unsigned char> bytes = ReadFileBytes(archive);
@@ -218,7 +207,7 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     EXPECT_EQ(list.entries[0].name, "readme.txt");
     EXPECT_EQ(list.entries[1].name, HostName("scripts\\intro\\start.sqs"));
 
-    std::vector<char> deleteList = HostList({"scripts\\*.*"});
+    std::vector<char> deleteList = HostList({HostName("scripts\\*.*")});
     api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
     EXPECT_EQ(api.DeleteFiles(&archive[0], deleteList.data()), 0);
     list = Walk(archive, PK_OM_LIST);
