@@ -13,7 +13,6 @@ namespace {
 void CopyHostName(char (&field)[kHostPathMax], const char* name) {
     std::strncpy(field, name ? name : "", kHostPathMax - 1);
     field[kHostPathMax - 1] = 0;
-    platform::ToHostSeparators(field);
 }
 
 } // namespace
@@ -99,6 +98,9 @@ int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
     }
     if (headerData) {
         CopyHostName(headerData->FileName, entryName);
+        platform::ToHostSeparators(headerData->FileName);
+        // The archive's path came from the host and goes back unchanged: on POSIX a '\'
+        // is an ordinary character of a file name.
         CopyHostName(headerData->ArcName, m_openData->ArcName);
         // The entry exists only while the archive is open, so it carries the time of listing.
         headerData->FileTime = static_cast<int>(MakeDosDateTime(static_cast<int64_t>(std::time(nullptr))));

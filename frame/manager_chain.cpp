@@ -19,6 +19,11 @@ std::unordered_set<CKyrArchiveManager*>& LiveManagers() {
 const char* const kKnownClasses[] = {"CZbkArchiveManager", "CKyrBinManager", "CTeskBinManager",
                                      "CKyrArchiveManager"};
 
+// A configuration file also passes for an archive without entries, and packing into it
+// would replace the configuration: a file that a manager which cannot write claims by
+// content is left alone, and the request is not supported.
+bool IsReadOnlyKind(CKyrArchiveManager* manager, char* fileName) { return manager->CanYouHandleThisFile(fileName); }
+
 } // namespace
 
 void SetManagerFactories(const ManagerFactory* factories) { g_factories = factories; }
@@ -91,7 +96,10 @@ int ManagerChain::PackProbe(tProcessDataProc proc, char* packedFile, char* subPa
     int result = E_NOT_SUPPORTED;
     while (CKyrArchiveManager* m = NextManager()) {
         try {
-            if (!m->SupportsCapability(capability)) continue;
+            if (!m->SupportsCapability(capability)) {
+                if (capability == PK_CAPS_MODIFY && IsReadOnlyKind(m, packedFile)) break;
+                continue;
+            }
             m->SetProcessDataProc(proc);
             result = m->PackFiles(packedFile, subPath, srcPath, addList, flags);
             if (result == E_SUCCESS) break;
@@ -108,7 +116,10 @@ int ManagerChain::DeleteProbe(tProcessDataProc proc, char* packedFile, char* del
     int result = E_NOT_SUPPORTED;
     while (CKyrArchiveManager* m = NextManager()) {
         try {
-            if (!m->SupportsCapability(PK_CAPS_DELETE)) continue;
+            if (!m->SupportsCapability(PK_CAPS_DELETE)) {
+                if (IsReadOnlyKind(m, packedFile)) break;
+                continue;
+            }
             m->SetProcessDataProc(proc);
             result = m->DeleteFiles(packedFile, deleteList);
             if (result == E_SUCCESS) break;

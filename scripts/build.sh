@@ -45,7 +45,8 @@ compile() {
 
 configure "$build/native" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON -DKYRZBK_BENCH=ON \
     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DKYRZBK_DIST_ROOT="$dist" \
-    -DKYRZBK_SANITIZER_BUILD_DIR="$build/asan" -DKYRZBK_WIN64_BUILD_DIR="$build/win64"
+    -DKYRZBK_SANITIZER_BUILD_DIR="$build/asan" -DKYRZBK_WIN64_BUILD_DIR="$build/win64" \
+    -DKYRZBK_WIN32_BUILD_DIR="$build/win32"
 configure "$build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYRZBK_TESTS=ON \
     -DKYRZBK_SANITIZE=ON -DKYRZBK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 configure "$build/win32" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=OFF \

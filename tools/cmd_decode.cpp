@@ -9,11 +9,20 @@
 namespace {
 
 const char kDecodeHelp[] =
-    "Opens CONFIG through the plug-in in extract mode, as the file manager does, and extracts\n"
-    "its one entry: the binarized configuration decoded to text. The text goes to OUT, or to\n"
-    "standard output without -o. OUT is written only when the decode succeeded.\n"
-    "Either game's layout is recognised by content. Comment lines follow the plug-in's\n"
-    "WriteCppComments setting (see --ini).\n";
+    "Opens CONFIG through the plug-in in extract mode, as the file manager does, and\n"
+    "extracts its one entry: the binarized configuration decoded to text, with CR LF line\n"
+    "ends. Either game's layout is recognised by content. Comment lines follow the\n"
+    "plug-in's WriteCppComments setting (see --ini).\n"
+    "\n"
+    "options:\n"
+    "  -o OUT, --output OUT  write the text to OUT (default: standard output); OUT is\n"
+    "                        written only when the decode succeeded\n"
+    "\n"
+    "A file that is no configuration gives 14, a damaged one 12.\n"
+    "\n"
+    "examples:\n"
+    "  kyrzbk decode examples/tesk_config.bin\n"
+    "  kyrzbk decode examples/kyr_config.bin -o kyr_config.cpp\n";
 
 // Where the plug-in extracts to before the text is passed on; removed afterwards.
 class ScratchFile {
@@ -102,7 +111,7 @@ int Decode(HostContext& ctx, const std::vector<std::string>& args) {
     return result ? ReportFailure(out, result) : 0;
 }
 
-HostCommandRegistration registration({30, "decode", "CONFIG [-o OUT]",
+HostCommandRegistration registration({60, "decode", "CONFIG [-o OUT]",
                                       "decode a binarized configuration file to text", Decode, kDecodeHelp});
 
 } // namespace

@@ -66,8 +66,6 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         if (args[i] == "-C") {
             if (++i >= args.size()) return UsageError("extract: -C needs a folder");
             folder = args[i];
-        } else if (args[i] == "--quiet" || args[i] == "-q") {
-            ConfigureProgress(false);
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return UsageError("extract: unknown option " + args[i]);
         } else if (archive.empty()) {
@@ -137,14 +135,25 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
     return firstFailure;
 }
 
-HostCommandRegistration registration({20, "extract", "[--quiet] ARCHIVE [-C DIR] [NAME...]",
-                                      "extract all entries, or the named ones, below DIR", Extract,
-                                      "Extracts every entry of ARCHIVE, or only the entries NAME (a NAME that is a\n"
-                                      "folder selects everything below it; letter case does not matter), below\n"
-                                      "DIR (default: the current folder), creating folders as needed.\n"
-                                      "Each entry is extracted with ProcessFile(PK_EXTRACT) and its full target\n"
-                                      "path as DestName. An entry whose name is absolute, names a drive or holds\n"
-                                      "a \"..\" component is reported and not written; the exit status is then\n"
-                                      "non-zero (12). A NAME that matches nothing gives 22.\n"});
+const char kExtractHelp[] =
+    "Extracts every entry of ARCHIVE, or only the entries NAME (a NAME that is a folder\n"
+    "selects everything below it; letter case does not matter), creating folders as\n"
+    "needed. Existing files are overwritten. Each entry is extracted with\n"
+    "ProcessFile(PK_EXTRACT) and its full target path as DestName.\n"
+    "\n"
+    "options:\n"
+    "  -C DIR  folder that receives the entries (default: the current folder)\n"
+    "\n"
+    "An entry whose name is absolute, names a drive or holds a \"..\" component is\n"
+    "reported and not written, and the exit status is 12. A NAME that matches no entry\n"
+    "gives 22. Otherwise the exit status is the first entry's failure (13 checksum,\n"
+    "12 damaged data, 16 cannot create), or 0.\n"
+    "\n"
+    "examples:\n"
+    "  kyrzbk extract examples/sample.zbk -C sample\n"
+    "  kyrzbk extract examples/sample.zbk -C sample data/table.csv scripts\n";
+
+HostCommandRegistration registration({20, "extract", "ARCHIVE [-C DIR] [NAME...]",
+                                      "extract all entries, or the named ones", Extract, kExtractHelp});
 
 } // namespace

@@ -49,7 +49,6 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     std::string archive;
     for (const std::string& a : args) {
         if (a == "--json") json = true;
-        else if (a == "--quiet" || a == "-q") ConfigureProgress(false);
         else if (a.size() > 1 && a[0] == '-') return UsageError("list: unknown option " + a);
         else if (archive.empty()) archive = a;
         else return UsageError("list takes one archive");
@@ -85,12 +84,21 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     return closed != 0 ? ReportFailure(archive, closed) : 0;
 }
 
-HostCommandRegistration registration({10, "list", "[--json] [--quiet] ARCHIVE", "list the entries of an archive", List,
-                                      "Walks the archive as the file manager does (ReadHeader, then ProcessFile\n"
-                                      "with PK_SKIP) and prints one line per entry: unpacked size, packed size,\n"
-                                      "date and time (local), name.\n\n"
-                                      "  --json  one JSON object per entry and line:\n"
-                                      "          {\"name\": ..., \"packSize\": N, \"unpSize\": N,\n"
-                                      "           \"time\": \"YYYY-MM-DD hh:mm:ss\", \"attr\": N}\n"});
+const char kListHelp[] =
+    "Walks ARCHIVE as the file manager does (ReadHeader, then ProcessFile with PK_SKIP)\n"
+    "and prints a heading, one line per entry (unpacked size, packed size, date and time\n"
+    "in local time, name) and a line with the totals. ARCHIVE is a ZBK archive or a\n"
+    "binarized configuration file, which lists as one .cpp entry.\n"
+    "\n"
+    "options:\n"
+    "  --json  one JSON object per entry and line, nothing else:\n"
+    "          {\"name\": ..., \"packSize\": N, \"unpSize\": N,\n"
+    "           \"time\": \"YYYY-MM-DD hh:mm:ss\", \"attr\": N}\n"
+    "\n"
+    "example:\n"
+    "  kyrzbk list examples/sample.zbk\n";
+
+HostCommandRegistration registration({10, "list", "[--json] ARCHIVE", "list the entries of an archive", List,
+                                      kListHelp});
 
 } // namespace

@@ -8,10 +8,16 @@
 namespace {
 
 const char kOptionsHelp[] =
-    "Opens the plug-in's options dialog, as the file manager's configure button does. What the\n"
-    "dialog saves goes to the settings file given with --ini (or KYRZBK_INI).\n"
-    "Only the Windows builds have the dialog. Elsewhere the plug-in shows nothing; the command\n"
-    "then prints the settings file in use and the plug-in's section in it, to be edited by hand.\n";
+    "Opens the plug-in's options dialog (ConfigurePacker), as the file manager's configure\n"
+    "button does. What the dialog saves goes to the settings file given with --ini (or\n"
+    "KYRZBK_INI).\n"
+    "\n"
+    "Only the Windows builds have the dialog. Elsewhere the plug-in shows nothing; the\n"
+    "command then prints the settings file in use and the plug-in's [KYRZBK_HLV] section in\n"
+    "it, to be edited by hand.\n"
+    "\n"
+    "example:\n"
+    "  kyrzbk --ini kyrzbk.ini options\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

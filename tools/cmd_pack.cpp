@@ -9,12 +9,24 @@
 namespace {
 
 const char kPackHelp[] =
-    "Packs files and folders of SRCDIR into ARCHIVE: a new archive is created, an existing one\n"
-    "is updated (entries with the same name, ignoring letter case, are replaced). Without NAME\n"
-    "all of SRCDIR is packed. Names inside the archive are relative to SRCDIR.\n"
-    "  --sub-path PATH  store the files below PATH inside the archive\n"
-    "  --move           delete the source files after the archive was written successfully\n"
-    "Compression follows the settings (see kyrzbk options).\n";
+    "Packs the files NAME of SRCDIR (a NAME that is a folder brings everything below it),\n"
+    "or all of SRCDIR without NAME, into ARCHIVE, with PackFiles as the file manager calls\n"
+    "it. A new archive is created; an existing one is updated: an entry with the name of an\n"
+    "added file (letter case ignored) is replaced, all others are kept as they are. Names\n"
+    "inside the archive are relative to SRCDIR. Which files are compressed follows the\n"
+    "settings (see --ini and kyrzbk options).\n"
+    "\n"
+    "options:\n"
+    "  --sub-path PATH  store the files below the folder PATH inside the archive\n"
+    "  --move           delete the source files once the archive is written (folders stay)\n"
+    "\n"
+    "An update writes a new archive beside the old one and replaces it only when complete.\n"
+    "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
+    "configuration file 24.\n"
+    "\n"
+    "examples:\n"
+    "  kyrzbk pack mission.zbk examples/mission\n"
+    "  kyrzbk pack mission.zbk examples/extra briefing.html --sub-path docs\n";
 
 // Adds the files below folder (relative to srcDir, ending in a separator or empty) the way
 // the file manager lists them: every file by its relative path, every folder as its
@@ -93,9 +105,16 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
 }
 
 const char kDeleteHelp[] =
-    "Deletes entries from ARCHIVE. NAME is an entry's name as listed (compared with letter case);\n"
-    "a NAME ending in a separator deletes that folder and everything below it. The archive is\n"
-    "rewritten beside the old one and replaces it only when complete.\n";
+    "Deletes the entries NAME from ARCHIVE, with DeleteFiles as the file manager calls it.\n"
+    "NAME is an entry's name as listed, compared with letter case; a NAME ending in a\n"
+    "separator (\"scripts/\") deletes that folder and everything below it. A NAME that\n"
+    "matches nothing is no error.\n"
+    "\n"
+    "The archive is rewritten beside the old one and replaces it only when complete; when\n"
+    "no entry matches, it is left untouched.\n"
+    "\n"
+    "example:\n"
+    "  kyrzbk delete mission.zbk docs/briefing.html scripts/\n";
 
 HostCommandRegistration packRegistration({30, "pack", "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move]",
                                           "create an archive, or add files to one", Pack, kPackHelp});

@@ -41,8 +41,7 @@ long long TotalBytes(PluginApi& api, const std::string& archive) {
 int Verify(HostContext& ctx, const std::vector<std::string>& args) {
     std::string archive;
     for (const std::string& a : args) {
-        if (a == "--quiet" || a == "-q") ConfigureProgress(false);
-        else if (a.size() > 1 && a[0] == '-') return UsageError("verify: unknown option " + a);
+        if (a.size() > 1 && a[0] == '-') return UsageError("verify: unknown option " + a);
         else if (archive.empty()) archive = a;
         else return UsageError("verify takes one archive");
     }
@@ -88,12 +87,19 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
     return firstFailure;
 }
 
-HostCommandRegistration registration({30, "verify", "[--quiet] ARCHIVE", "extract every entry to a scratch folder and check it",
-                                      Verify,
-                                      "Extracts every entry with ProcessFile(PK_EXTRACT) into a scratch folder that\n"
-                                      "is removed afterwards, so that compressed entries are expanded and their\n"
-                                      "checksums compared. Each entry that fails is reported with its code\n"
-                                      "(13 checksum, 12 damaged data, 18 read error); the exit status is the first\n"
-                                      "failure's code, or 0 when every entry is sound.\n"});
+const char kVerifyHelp[] =
+    "Extracts every entry with ProcessFile(PK_EXTRACT) into a scratch folder that is\n"
+    "removed afterwards, so that compressed entries are expanded and their checksums\n"
+    "compared; nothing else is written. Prints one summary line.\n"
+    "\n"
+    "Each entry that fails is reported with its code (13 checksum, 12 damaged data,\n"
+    "18 read error); the exit status is the first failure's code, or 0 when every entry\n"
+    "is sound.\n"
+    "\n"
+    "example:\n"
+    "  kyrzbk verify examples/sample.zbk\n";
+
+HostCommandRegistration registration({50, "verify", "ARCHIVE", "expand every entry and check its checksum", Verify,
+                                      kVerifyHelp});
 
 } // namespace

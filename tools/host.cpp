@@ -37,17 +37,29 @@ std::vector<char> MultiStringArg(const std::vector<std::string>& names) {
 namespace {
 
 void PrintHelp() {
-    std::printf("usage: kyrzbk [--plugin PATH] [--ini FILE] [--quiet] COMMAND ...\n\n"
+    std::printf("usage: kyrzbk [--plugin PATH] [--ini FILE] [--quiet] COMMAND [ARGS...]\n"
+                "       kyrzbk COMMAND --help\n"
+                "       kyrzbk --version\n\n"
                 "Drives the kyrzbk packer plug-in through its exported functions, as the file manager does.\n\n"
                 "options:\n"
                 "  --plugin PATH  plug-in binary to load (default: %s beside this program)\n"
-                "  --ini FILE     settings file handed to the plug-in (default: $KYRZBK_INI, else none)\n"
-                "  --quiet        no progress display\n"
-                "  --version      print the version and exit\n\n"
+                "  --ini FILE     settings file handed to the plug-in, as the file manager hands over\n"
+                "                 its own (default: $KYRZBK_INI, else none: built-in defaults)\n"
+                "  --quiet, -q    no progress display (also accepted after the command name)\n"
+                "  --version      print the version and exit\n"
+                "  --help, -h     print this help and exit\n\n"
                 "commands:\n",
                 platform::PluginFileName());
-    for (const HostCommand& c : HostCommands()) std::printf("  %-8s %-40s %s\n", c.name, c.usage, c.summary);
-    std::printf("\nExit status: 0 on success, otherwise the plug-in's result code (10-24), 2 for usage errors.\n");
+    for (const HostCommand& c : HostCommands()) std::printf("  %-8s %-32s %s\n", c.name, c.usage, c.summary);
+    std::printf("\nExit status: 0 on success; on failure the plug-in's result code, e.g. 12 damaged data,\n"
+                "13 checksum mismatch, 14 unknown format, 15 cannot open, 18 read error (10-24, see\n"
+                "the user guide); 2 for usage errors.\n");
+}
+
+void PrintCommandHelp(const HostCommand& command) {
+    std::printf("usage: kyrzbk [options] %s%s%s\n  %s\n", command.name, *command.usage ? " " : "", command.usage,
+                command.summary);
+    if (command.help) std::printf("\n%s", command.help);
 }
 
 const HostCommand* FindCommand(const std::string& name) {
@@ -85,13 +97,16 @@ int RunHost(int argc, char** argv) {
     if (i >= argc) return UsageError("no command given");
     const HostCommand* command = FindCommand(argv[i]);
     if (!command) return UsageError(std::string("unknown command ") + argv[i]);
-    std::vector<std::string> args(argv + i + 1, argv + argc);
-    for (const std::string& a : args) {
+    std::vector<std::string> args;
+    for (int k = i + 1; k < argc; ++k) {
+        std::string a = argv[k];
         if (a == "--help" || a == "-h") {
-            std::printf("usage: kyrzbk [options] %s %s\n  %s\n", command->name, command->usage, command->summary);
-            if (command->help) std::printf("\n%s", command->help);
+            PrintCommandHelp(*command);
             return 0;
         }
+        // Scripts tend to add it at the end; every command takes it there.
+        if (a == "--quiet" || a == "-q") ctx.quiet = true;
+        else args.push_back(a);
     }
 
     PluginApi api;

@@ -64,3 +64,81 @@ pe_export_count() {
                            eat && /^$/ { eat = 0 }
                            END { print n + 0 }'
 }
+
+# The twelve functions of the host interface, each with the bytes of arguments on the
+# stack that the 32-bit stdcall decoration carries.
+plugin_functions=(
+    "CanYouHandleThisFile 4" "CloseArchive 4" "ConfigurePacker 8" "DeleteFiles 8"
+    "GetPackerCaps 0" "OpenArchive 4" "PackFiles 20" "PackSetDefaultParams 4"
+    "ProcessFile 16" "ReadHeader 8" "SetChangeVolProc 8" "SetProcessDataProc 8"
+)
+
+# A Linux plug-in exports the twelve host functions and not one symbol more, so that it
+# cannot clash with whatever else the file manager has loaded.
+check_linux_exports() {
+    local plugin="$1" label="${2:-$1}" expected symbols
+    [ -f "$plugin" ] || { fail "missing $plugin"; return; }
+    expected="$(for entry in "${plugin_functions[@]}"; do echo "${entry% *}"; done | LC_ALL=C sort)"
+    symbols="$(nm -D --defined-only "$plugin")"
+    expect_same "$label exports exactly the host functions" "$expected" \
+        "$(awk '{ print $NF }' <<<"$symbols" | LC_ALL=C sort)"
+    expect_same "$label: every export is a function in the text section" "$expected" \
+        "$(awk '$2 == "T" { print $NF }' <<<"$symbols" | LC_ALL=C sort)"
+}
+
+# Export tables of the two Windows plug-ins as the file manager sees them.
+check_windows_exports() {
+    local win32="$1" win64="$2" expected="" ordinal=1 entry exports32 twins
+    [ -f "$win32" ] || fail "missing $win32"
+    [ -f "$win64" ] || fail "missing $win64"
+    [ -f "$win32" ] && [ -f "$win64" ] || return
+
+    # 32-bit: plain names 1-12, decorated names 13-24, a decorated name at the same
+    # address as its plain twin.
+    for entry in "${plugin_functions[@]}"; do
+        expected+="$ordinal ${entry% *}"$'\n'
+        ordinal=$((ordinal + 1))
+    done
+    for entry in "${plugin_functions[@]}"; do
+        expected+="$ordinal _${entry% *}@${entry#* }"$'\n'
+        ordinal=$((ordinal + 1))
+    done
+    exports32="$(pe_named_exports "$win32")"
+    expect_same "32-bit plug-in exports plain and decorated names as ordinals 1-24" \
+        "${expected%$'\n'}" "$(awk '{ print $1, $2 }' <<<"$exports32")"
+    expect_same "32-bit export table has no further entries" 24 "$(pe_export_count "$win32")"
+    twins="$(awk '{ rva[$1] = $3 } END { for (i = 1; i <= 12; i++) if (rva[i] == "" || rva[i] != rva[i + 12]) print i }' <<<"$exports32")"
+    expect_same "each decorated name leads to the code of its plain name" "" "$twins"
+    expect_same "32-bit module name" "kyrzbk.dll" "$(pe_export_module_name "$win32")"
+    [[ "$(pe_objdump "$win32")" == *"file format pei-i386"* ]] || fail "$win32 is not a 32-bit x86 binary"
+
+    # 64-bit: the plain names only.
+    expected=""
+    ordinal=1
+    for entry in "${plugin_functions[@]}"; do
+        expected+="$ordinal ${entry% *}"$'\n'
+        ordinal=$((ordinal + 1))
+    done
+    expect_same "64-bit plug-in exports the plain names" \
+        "${expected%$'\n'}" "$(pe_named_exports "$win64" | awk '{ print $1, $2 }')"
+    expect_same "64-bit export table has no further entries" 12 "$(pe_export_count "$win64")"
+    [[ "$(pe_objdump "$win64")" == *"file format pei-x86-64"* ]] || fail "$win64 is not a 64-bit x86 binary"
+}
+
+# Windows binaries import only DLLs that ship with Windows: the compiler's runtime must be
+# linked in, since a plug-in is copied alone into the file manager's folder.
+check_windows_imports() {
+    local system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll comdlg32.dll comctl32.dll
+  ole32.dll oleaut32.dll shlwapi.dll version.dll msvcrt.dll ntdll.dll ws2_32.dll "
+    local f imports foreign dll
+    for f in "$@"; do
+        [ -f "$f" ] || { fail "missing $f"; continue; }
+        imports="$(pe_imported_dlls "$f")"
+        [ -n "$imports" ] || fail "$f: no imports found"
+        foreign=""
+        for dll in $imports; do
+            [[ "$system_dlls" == *" $dll "* ]] || foreign+="$dll "
+        done
+        expect_same "$(basename "$(dirname "$f")")/$(basename "$f") imports only system DLLs ($(echo $imports))" "" "$foreign"
+    done
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -233,6 +234,41 @@ TEST_F(ManagerChainTest, PackAsksNewOrModifyByExistence) {
     EXPECT_EQ(Pack(dir.File("new.zbk")), E_NOT_SUPPORTED);
     EXPECT_EQ(g.capabilityAsked[0], PK_CAPS_NEW);
     EXPECT_EQ(g.capabilityAsked[2], PK_CAPS_NEW);
+}
+
+TEST_F(ManagerChainTest, ExistingFileOfAReadOnlyKindIsNotWrittenTo) {
+    TempDir dir;
+    std::string existing = dir.File("config.bin");
+    WriteFileText(existing, "x");
+    struct Case {
+        const char* what;
+        bool deleting;
+        bool existingFile;
+        bool configClaims;
+        bool configThrows;
+        int result;
+        bool archiveServes;
+    } cases[] = {
+        {"pack: configuration claims the file", false, true, true, false, E_NOT_SUPPORTED, false},
+        {"pack: nobody else claims it", false, true, false, false, E_SUCCESS, true},
+        {"pack: configuration check fails", false, true, false, true, E_SUCCESS, true},
+        {"pack: new archive, nothing to claim", false, false, true, false, E_SUCCESS, true},
+        {"delete: configuration claims the file", true, true, true, false, E_NOT_SUPPORTED, false},
+        {"delete: nobody else claims it", true, true, false, false, E_SUCCESS, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g = ChainLog();
+        g.behaviour[1].canHandle = c.configClaims;
+        g.behaviour[1].throwOnHandle = c.configThrows;
+        g.behaviour[2].supports = true;
+        std::string file = c.existingFile ? existing : dir.File("new.zbk");
+        int result = c.deleting ? DeleteFiles(&file[0], const_cast<char*>("a\0")) : Pack(file);
+        EXPECT_EQ(result, c.result);
+        std::string served = c.deleting ? "delete2" : "pack2";
+        EXPECT_EQ(std::find(g.calls.begin(), g.calls.end(), served) != g.calls.end(), c.archiveServes);
+        EXPECT_EQ(g.destroyed, 3);
+    }
 }
 
 TEST_F(ManagerChainTest, PackResultsAndThrownCodes) {
