@@ -14,6 +14,7 @@ constexpr int kMaxLength = 18;
 constexpr int32_t kMaxSlice = 65536;
 constexpr int kMaxTableBits = 14; // buckets are numbered in 16 bits
 constexpr int kMinTableBits = 4;
+constexpr int kSmallTableBits = 11;
 // Sorting a slice by one more key costs about as much as meeting a few places per
 // position in searches; when the longest key's searches meet more than this many per
 // position read (and more than a minimum in all), the next longer key is indexed too.
@@ -21,6 +22,9 @@ constexpr int64_t kCrowdedPerPosition = 4;
 constexpr int64_t kCrowdedMinimum = 16384;
 // Groups of the 3-byte key up to this size are walked whole even when longer keys exist.
 constexpr uint32_t kSmallGroup = 32;
+// Keeping count of the window's keys costs every position a little and spares a literal's
+// search; it pays only on small inputs, where most searches end as literals.
+constexpr int32_t kPresenceInput = 2048;
 
 uint64_t Load64(const unsigned char* p) {
     uint64_t v;
@@ -95,14 +99,21 @@ MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur)
 
 DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data), m_size(int32_t(size)) {
     m_sliceLength = m_size < kMaxSlice ? m_size : kMaxSlice;
-    // About four positions per bucket: enough to keep groups apart, and a table that small
-    // inputs clear quickly.
-    m_tableBits = CeilLog2(uint32_t(m_sliceLength)) - 2;
+    // About four positions per bucket for long slices, whose window holds a small part of
+    // them. A small input is its own window, where four to a bucket would send every
+    // search through other keys' places: one bucket per position up to kSmallTableBits.
+    const int positionBits = CeilLog2(uint32_t(m_sliceLength));
+    m_tableBits = positionBits - 2;
+    if (m_tableBits < kSmallTableBits) m_tableBits = positionBits < kSmallTableBits ? positionBits : kSmallTableBits;
     if (m_tableBits > kMaxTableBits) m_tableBits = kMaxTableBits;
     if (m_tableBits < kMinTableBits) m_tableBits = kMinTableBits;
     const size_t groupBytes = (size_t(1) << m_tableBits) * sizeof(Group);
     const size_t offsetBytes = (size_t(m_sliceLength) * sizeof(uint16_t) + 7) & ~size_t(7);
-    m_memory = std::malloc(kLevels * (groupBytes + offsetBytes) + offsetBytes);
+    // Twice as many buckets as the input has places (counts stay below 2^16); larger inputs
+    // go without.
+    m_presenceBits = m_size <= kPresenceInput ? CeilLog2(uint32_t(m_size)) + 1 : 0;
+    const size_t presenceBytes = m_presenceBits ? ((size_t(1) << m_presenceBits) * sizeof(uint16_t) + 7) & ~size_t(7) : 0;
+    m_memory = std::malloc(kLevels * (groupBytes + offsetBytes) + offsetBytes + presenceBytes);
     if (!m_memory) throw int(E_NO_MEMORY);
     unsigned char* block = static_cast<unsigned char*>(m_memory);
     for (Index& index : m_index) {
@@ -111,6 +122,9 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data),
         block += groupBytes + offsetBytes;
     }
     m_scratch = reinterpret_cast<uint16_t*>(block);
+    block += offsetBytes;
+    m_presence = reinterpret_cast<uint16_t*>(block);
+    if (presenceBytes) std::memset(m_presence, 0, presenceBytes);
     Build(0);
 }
 
@@ -224,6 +238,19 @@ bool DataMatrix::Search(int level, int32_t pos, int32_t low, int floor, int maxL
     return true;
 }
 
+uint32_t DataMatrix::PresenceBucket(int32_t pos) const {
+    const unsigned char* s = m_data + pos;
+    const uint32_t key = s[0] | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
+    return (key * 0x9E3779B1u) >> (32 - m_presenceBits);
+}
+
+void DataMatrix::SlideWindow(int32_t low, int32_t pos) {
+    // Tokens are far shorter than the window, so the two ends never cross.
+    const int32_t to = pos - 2;
+    for (; m_presentFrom < low; ++m_presentFrom) --m_presence[PresenceBucket(m_presentFrom)];
+    for (; m_presentTo < to; ++m_presentTo) ++m_presence[PresenceBucket(m_presentTo)];
+}
+
 MatchResult DataMatrix::FindMatrixMatch(uint32_t at, int shorter) {
     MatchResult none;
     const int32_t pos = int32_t(at);
@@ -242,6 +269,10 @@ MatchResult DataMatrix::FindMatrixMatch(uint32_t at, int shorter) {
     }
     if (shorter < 2) shorter = 2;
     if (shorter >= maxLen) return none;
+    if (m_presenceBits) {
+        SlideWindow(low, pos);
+        if (m_presence[PresenceBucket(pos)] == 0) return none;
+    }
 
     // A small group of the 3-byte key is walked whole; the longer keys serve where it is
     // crowded.

@@ -55,6 +55,9 @@ private:
     static constexpr int kLevels = 3;
 
     void Build(int32_t start);
+    // Brings the presence counts to the window [low, pos - 3] of a search at pos.
+    void SlideWindow(int32_t low, int32_t pos);
+    uint32_t PresenceBucket(int32_t pos) const;
     void BuildLevel(int level);
     template <int KeyLength> void Sort(Index& index, int32_t start, int32_t end);
     template <int KeyLength> Group& GroupAt(int level, int32_t pos);
@@ -78,6 +81,12 @@ private:
     bool m_skipZero = false;    // ... before the search in progress
     int m_tableBits;
     Index m_index[kLevels];     // keys of 3, 5 and 8 bytes
+    // How many window positions start with each hash of 3 bytes, kept for the window of
+    // the latest search (small inputs only): most literals are settled by a zero here.
+    uint16_t* m_presence;
+    int m_presenceBits;
+    int32_t m_presentFrom = 0;  // first position counted
+    int32_t m_presentTo = 0;    // first position not counted
     uint16_t* m_scratch;        // each slice position's bucket, between the two sorting passes
     void* m_memory = nullptr;
 };
