@@ -14,6 +14,12 @@ namespace {
 constexpr int kWindowPrefix = 18;
 }
 
+std::string SourcePathOf(const std::string& srcPath, const std::string& listedName) {
+    std::string path = srcPath + listedName;
+    platform::ToHostSeparators(&path[srcPath.size()]);
+    return path;
+}
+
 bool ShouldCompress(const char* sourcePath) {
     if (!PluginSettings.UseCompression) return false;
     if (PluginSettings.CompressAll) return true;

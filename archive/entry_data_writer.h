@@ -47,5 +47,9 @@ private:
     uint64_t m_windowEnd = UINT64_MAX;
 };
 
+// The file on disk behind a name of the add list (archive separators): srcPath followed
+// by the name with the host's separators.
+std::string SourcePathOf(const std::string& srcPath, const std::string& listedName);
+
 // True when a file of this name is compressed under the current settings.
 bool ShouldCompress(const char* sourcePath);

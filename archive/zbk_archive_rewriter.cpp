@@ -36,11 +36,6 @@ struct FoldedEqual {
     }
 };
 
-std::string ToHostName(std::string name) {
-    platform::ToHostSeparators(&name[0]);
-    return name;
-}
-
 } // namespace
 
 // One record of the header being written: a kept old record or a file to add.
@@ -110,7 +105,7 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
     for (const RebuildItem& kept : old.sorted)
         if (!replaced.count(kept.name)) items.push_back(kept);
     for (const std::string& name : added)
-        items.push_back({name.c_str(), -1, srcPath + ToHostName(name.substr(subPath.size()))});
+        items.push_back({name.c_str(), -1, SourcePathOf(srcPath, name.substr(subPath.size()))});
     SortByName(&items);
 
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();

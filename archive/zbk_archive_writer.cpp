@@ -19,11 +19,6 @@ bool EndsWith(const char* s, const char* tail) {
     return n >= t && std::memcmp(s + n - t, tail, t) == 0;
 }
 
-std::string ToHostName(std::string name) {
-    platform::ToHostSeparators(&name[0]);
-    return name;
-}
-
 // Adds every file below srcPath + folder (host form, ending in a separator or empty),
 // with its path relative to srcPath.
 bool AddFolderFiles(const std::string& srcPath, const std::string& folder, StringList* out) {
@@ -77,7 +72,9 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
             } else {
                 std::string folder(name, std::strlen(name) - 3);
                 if (srcPath) {
-                    ok = AddFolderFiles(srcPath, ToHostName(folder), expanded);
+                    std::string hostFolder = folder;
+                    platform::ToHostSeparators(&hostFolder[0]);
+                    ok = AddFolderFiles(srcPath, hostFolder, expanded);
                 } else {
                     platform::ToArchiveSeparators(&folder[0]);
                     ok = AddPrefixedRecords(m_entries, folder, expanded);
@@ -169,7 +166,7 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
     std::vector<Packed> packed;
     bool compressing = false;
     for (const char* name = names.Rewind(); name; name = names.Next()) {
-        std::string source = srcPath + ToHostName(name);
+        std::string source = SourcePathOf(srcPath, name);
         ZbkEntry* record = nullptr;
         if (int r = MakeFileRecord(subPath + name, source, &record)) return r;
         if (!record) continue;
@@ -225,7 +222,7 @@ uint64_t CZbkArchiveManager::HeaderBytes(const ZbkEntryList& list) {
 
 void CZbkArchiveManager::DeleteSources(const std::string& srcPath, StringList& names) {
     for (const char* name = names.Rewind(); name; name = names.Next()) {
-        std::string source = srcPath + ToHostName(name);
+        std::string source = SourcePathOf(srcPath, name);
         platform::FoundFile found;
         if (platform::FindFile(source.c_str(), &found) && !(found.attrib & platform::kAttrDirectory))
             platform::DeleteFileAt(source.c_str());
