@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "common/multi_string.h"
 #include "frame/exports.h"
 #include "settings/settings_store.h"
-#include "tests/support/host_list.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -74,13 +74,13 @@ double Seconds(const std::function<void()>& work) {
 }
 
 int Pack(const std::string& archive, const Folder& f, const std::vector<std::string>& names) {
-    std::vector<char> list = HostList(names);
+    std::vector<char> list = MultiString(names);
     std::string a = archive, src = f.root;
     return PackFiles(&a[0], nullptr, &src[0], list.data(), 0);
 }
 
 int Delete(const std::string& archive, const std::string& name) {
-    std::vector<char> list = HostList({name});
+    std::vector<char> list = MultiString({name});
     std::string a = archive;
     return DeleteFiles(&a[0], list.data());
 }

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "common/multi_string.h"
 #include "platform/platform.h"
 #include "tools/host.h"
 #include "tools/progress.h"
@@ -80,7 +81,7 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
-    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> list = MultiString(names);
     std::vector<char> archiveArg = CStringArg(archive), srcArg = CStringArg(srcDir), subArg = CStringArg(subPath);
     ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
@@ -96,7 +97,7 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
         // A folder is deleted with everything below it, as the file manager asks for it.
         names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
     }
-    std::vector<char> list = MultiStringArg(names);
+    std::vector<char> list = MultiString(names);
     std::vector<char> archiveArg = CStringArg(args[0]);
     ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     int result = ctx.api->DeleteFiles(archiveArg.data(), list.data());

@@ -24,16 +24,6 @@ std::vector<char> CStringArg(const std::string& s) {
     return v;
 }
 
-std::vector<char> MultiStringArg(const std::vector<std::string>& names) {
-    std::vector<char> block;
-    for (const std::string& n : names) {
-        block.insert(block.end(), n.begin(), n.end());
-        block.push_back(0);
-    }
-    block.push_back(0);
-    return block;
-}
-
 namespace {
 
 void PrintHelp() {

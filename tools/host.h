@@ -39,8 +39,6 @@ int UsageError(const std::string& message);
 
 // Writable, NUL-terminated copies of arguments for the plug-in's char* parameters.
 std::vector<char> CStringArg(const std::string& s);
-// The host's list layout: each name NUL-terminated, the list closed by an extra NUL.
-std::vector<char> MultiStringArg(const std::vector<std::string>& names);
 
 // Runs the host with command-line arguments; returns the exit status.
 int RunHost(int argc, char** argv);

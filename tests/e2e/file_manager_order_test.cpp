@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/multi_string.h"
 #include "platform/platform.h"
 #include "tests/support/config_samples.h"
-#include "tests/support/host_list.h"
 #include "tests/support/host_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
@@ -196,7 +196,7 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     std::string srcPath = dir.File("src") + platform::HostSeparator();
 
     api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
-    std::vector<char> addList = HostList({"readme.txt", HostName("scripts\\intro\\start.sqs")});
+    std::vector<char> addList = MultiString({"readme.txt", HostName("scripts\\intro\\start.sqs")});
     EXPECT_EQ(api.PackFiles(&archive[0], nullptr, &srcPath[0], addList.data(), 0), 0);
     EXPECT_GT(Callbacks::processDataCalls, 0);
     std::vector<unsigned char> bytes = ReadFileBytes(archive);
@@ -207,7 +207,7 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
     EXPECT_EQ(list.entries[0].name, "readme.txt");
     EXPECT_EQ(list.entries[1].name, HostName("scripts\\intro\\start.sqs"));
 
-    std::vector<char> deleteList = HostList({HostName("scripts\\*.*")});
+    std::vector<char> deleteList = MultiString({HostName("scripts\\*.*")});
     api.SetProcessDataProc(nullptr, Callbacks::ProcessData);
     EXPECT_EQ(api.DeleteFiles(&archive[0], deleteList.data()), 0);
     list = Walk(archive, PK_OM_LIST);
@@ -220,13 +220,13 @@ TEST_F(FileManagerOrder, PackAndDeleteTakeHostNames) {
 TEST_F(FileManagerOrder, ConfigurationFilesAreNotWrittenTo) {
     WriteFileText(dir.File("readme.txt"), "top level\r\n");
     std::string srcPath = dir.path() + platform::HostSeparator();
-    std::vector<char> addList = HostList({"readme.txt"});
+    std::vector<char> addList = MultiString({"readme.txt"});
     for (bool tesk : {true, false}) {
         SCOPED_TRACE(tesk ? "second-game layout" : "first-game layout");
         std::string config = dir.File(tesk ? "tesk_config.bin" : "kyr_config.bin");
         cfg::SaveConfig(config, cfg::SampleConfigFile(tesk));
         EXPECT_EQ(api.PackFiles(&config[0], nullptr, &srcPath[0], addList.data(), 0), E_NOT_SUPPORTED);
-        std::vector<char> entry = HostList({tesk ? "tesk_config.cpp" : "kyr_config.cpp"});
+        std::vector<char> entry = MultiString({tesk ? "tesk_config.cpp" : "kyr_config.cpp"});
         EXPECT_EQ(api.DeleteFiles(&config[0], entry.data()), E_NOT_SUPPORTED);
         EXPECT_EQ(ToHex(ReadFileBytes(config)), ToHex(cfg::SampleConfigFile(tesk)));
     }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "common/multi_string.h"
 #include "frame/exports.h"
 #include "settings/settings_store.h"
-#include "tests/support/host_list.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
 #include "tests/unit/support/archive_probe.h"
@@ -68,13 +68,13 @@ protected:
     int Pack(const std::vector<std::string>& names, const char* subPath = nullptr, int flags = 0,
              const std::string& archive = "") {
         std::string path = archive.empty() ? Archive() : archive;
-        std::vector<char> list = HostList(names);
+        std::vector<char> list = MultiString(names);
         SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
         return PackFiles(&path[0], const_cast<char*>(subPath), &src[0], list.data(), flags);
     }
     int Delete(const std::vector<std::string>& names) {
         std::string path = Archive();
-        std::vector<char> list = HostList(names);
+        std::vector<char> list = MultiString(names);
         SetProcessDataProc(reinterpret_cast<void*>(-1), Recorder);
         return DeleteFiles(&path[0], list.data());
     }

@@ -1,6 +1,6 @@
-#include "tests/support/host_list.h"
+#include "common/multi_string.h"
 
-std::vector<char> HostList(const std::vector<std::string>& names) {
+std::vector<char> MultiString(const std::vector<std::string>& names) {
     std::vector<char> block;
     for (const std::string& n : names) {
         block.insert(block.end(), n.begin(), n.end());

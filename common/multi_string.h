@@ -4,4 +4,4 @@
 #include <string>
 #include <vector>
 
-std::vector<char> HostList(const std::vector<std::string>& names);
+std::vector<char> MultiString(const std::vector<std::string>& names);
