@@ -2,26 +2,89 @@
 // searches must give exactly the answers of the original two-byte position matrix:
 // among the window positions c (at most 4095 back, c <= pos - 3) the longest match
 // that does not overlap the read position, capped at 18 and at the bytes left, the
-// farthest one back winning among equals. Only the way of getting there differs: the
-// positions of a slice are sorted by a hash of their first 3 bytes, and where searches
-// keep meeting crowds of those (narrow alphabets) also by their first 5 and 8 bytes, so
-// that a long match is looked for among the few places that share many bytes. All
-// tables are sized to the input.
+// farthest one back winning among equals. Only the way of getting there differs: each
+// position is linked to the previous one whose first three bytes hash alike, so a search
+// walks back from the read position over the places that can match at all, and a
+// literal is usually settled by one link that already points out of the window.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__GNUC__)
+#define KYRZBK_INLINE inline __attribute__((always_inline))
+#else
+#define KYRZBK_INLINE inline
+#endif
 
 struct MatchResult {
     int length = -1; // -1: no match of at least 3 bytes
     uint32_t distance = 0;
 };
 
+namespace match_detail {
+
+constexpr int32_t kWindow = 4095;
+constexpr int kMaxLength = 18;
+
+inline uint64_t Load64(const unsigned char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kWordCompare = true;
+inline int FirstDifferentByte(uint64_t x) { return __builtin_ctzll(x) >> 3; }
+#else
+constexpr bool kWordCompare = false;
+inline int FirstDifferentByte(uint64_t) { return 0; }
+#endif
+
+// Length of the common prefix of a and b, at most limit (<= 18). `wide` says that 24
+// bytes may be read from both places.
+inline int MatchLength(const unsigned char* a, const unsigned char* b, int limit, bool wide) {
+    if (kWordCompare && wide) {
+        int n;
+        uint64_t x = Load64(a) ^ Load64(b);
+        if (x) {
+            n = FirstDifferentByte(x);
+        } else if ((x = Load64(a + 8) ^ Load64(b + 8)) != 0) {
+            n = 8 + FirstDifferentByte(x);
+        } else {
+            x = Load64(a + 16) ^ Load64(b + 16);
+            n = x ? 16 + FirstDifferentByte(x) : 24;
+        }
+        return n < limit ? n : limit;
+    }
+    int n = 0;
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+} // namespace match_detail
+
 // Bytes that repeat at distance 1 or 2 from cur, the repetition included (overlapping
 // references). 18 at distance 1 is preferred, then 18 at distance 2, then the longer run,
 // distance 1 on equal lengths.
-MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur);
+inline MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur) {
+    using namespace match_detail;
+    MatchResult none;
+    if (size - cur < 3) return none;
+    if (data[cur] != data[cur - 1] && data[cur] != data[cur - 2]) return none;
+    int cap = size - cur < uint32_t(kMaxLength) ? int(size - cur) : kMaxLength;
+    bool wide = uint64_t(cur) + 24 <= size;
+    int run1 = MatchLength(data + cur - 1, data + cur, cap, wide);
+    if (run1 == kMaxLength) return MatchResult{run1, 1};
+    int run2 = MatchLength(data + cur - 2, data + cur, cap, wide);
+    if (run2 == kMaxLength) return MatchResult{run2, 2};
+    if (run1 < 3 && run2 < 3) return none;
+    return run1 >= run2 ? MatchResult{run1, 1} : MatchResult{run2, 2};
+}
 
+// The index of one compression call. Searches run in the caller's loop (see MatchSearch),
+// with the index's fields in registers.
 class DataMatrix {
 public:
     // Throws the int 11 when memory runs out.
@@ -30,63 +93,87 @@ public:
     DataMatrix(const DataMatrix&) = delete;
     DataMatrix& operator=(const DataMatrix&) = delete;
 
-    // The token the encoder takes at pos: a run of 18 as it is, otherwise the matrix
-    // match when it is longer than the run. Read positions must come in ascending order.
-    MatchResult BestMatch(uint32_t pos);
-
-    // The best non-overlapping match at pos that is longer than `shorter` (a length the
-    // caller already has). Every call counts as a search of pos's key even when nothing
-    // can beat `shorter`: the original matrix hands out position 0 only to the first
-    // search of its key while the window still starts at 0, and this keeps the same account.
-    MatchResult FindMatrixMatch(uint32_t pos, int shorter);
+    // Links the next slice of positions to their predecessors; returns the first position
+    // still unlinked.
+    int32_t LinkNext();
+    const int32_t* Links() const { return m_previous; }
+    int32_t Mask() const { return m_mask; }
 
 private:
-    // Positions of the slice grouped by a hash of the key bytes that start there, each
-    // group ascending, so that the oldest place in the window comes first. Positions are
-    // kept as offsets from the slice start.
-    struct Group {
-        uint32_t cursor; // first entry not yet found to lie before the window
-        uint32_t end;
-    };
-    struct Index {
-        Group* groups;
-        uint16_t* offsets;
-    };
-    static constexpr int kLevels = 3;
-
-    void Build(int32_t start);
-    // Brings the presence counts to the window [low, pos - 3] of a search at pos.
-    void SlideWindow(int32_t low, int32_t pos);
-    uint32_t PresenceBucket(int32_t pos) const;
-    void BuildLevel(int level);
-    template <int KeyLength> void Sort(Index& index, int32_t start, int32_t end);
-    template <int KeyLength> Group& GroupAt(int level, int32_t pos);
-    // The group's places from the window start on (dropping those before it for good).
-    template <int KeyLength> const uint16_t* GroupInWindow(int level, int32_t pos, int32_t low, const uint16_t** end);
-    template <int KeyLength>
-    bool Search(int level, int32_t pos, int32_t low, int floor, int maxLen, int upper, MatchResult* found);
-    // Leaves c where the walk stopped.
-    int Walk(const uint16_t*& c, const uint16_t* end, int32_t pos, int best, int maxLen, int upper,
-             int32_t* bestAt) const;
-
     const unsigned char* m_data;
     int32_t m_size;
-    int32_t m_sliceLength;
-    int32_t m_sliceStart = 0;
-    int32_t m_sliceEnd = 0;     // first position the 3-byte index does not hold
-    int m_levels = 1;           // indexes built for this slice and the following ones
-    int64_t m_topWalked = 0;    // places met in the longest-key index since it was built
-    int32_t m_topSince = 0;     // read position when it was built
-    bool m_zeroTaken = false;   // position 0 already handed out
-    bool m_skipZero = false;    // ... before the search in progress
-    int m_tableBits;
-    Index m_index[kLevels];     // keys of 3, 5 and 8 bytes
-    // How many window positions start with each hash of 3 bytes, kept for the window of
-    // the latest search (small inputs only): most literals are settled by a zero here.
-    uint16_t* m_presence;
-    int m_presenceBits;
-    int32_t m_presentFrom = 0;  // first position counted
-    int32_t m_presentTo = 0;    // first position not counted
-    uint16_t* m_scratch;        // each slice position's bucket, between the two sorting passes
+    int32_t m_linkedEnd = 0;
+    int m_hashBits;
+    int32_t m_mask;            // positions are kept modulo m_mask + 1
+    int32_t* m_heads;          // newest linked position per hash, -1 for none
+    int32_t* m_previous;       // per position, the previous one with the same hash, or -1
     void* m_memory = nullptr;
+};
+
+// The searches of one compression call, in read order.
+class MatchSearch {
+public:
+    explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
+        : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
+          m_key0(data[0] | data[1] << 8) {}
+
+    // The token the encoder takes at pos: a run of 18 as it is, otherwise the matrix
+    // match when it is longer than the run. Most positions of most files are literals,
+    // so their path is kept short: one link usually shows that no place can match.
+    KYRZBK_INLINE MatchResult BestMatch(uint32_t at) {
+        using namespace match_detail;
+        const int32_t pos = int32_t(at);
+        const int32_t remaining = m_size - pos;
+        MatchResult run;
+        if (remaining < 3) return run;
+        const unsigned char first = m_data[pos];
+        if (first == m_data[pos - 1] || first == m_data[pos - 2]) {
+            run = FindRunMatch(m_data, uint32_t(m_size), at);
+            if (run.length == kMaxLength) return run;
+        }
+        // From here on this is the matrix search. Position 0 is the oldest of all, so
+        // leaving it out raises the window start.
+        const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
+        if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
+        if (pos >= m_linkedEnd) m_linkedEnd = m_matrix.LinkNext();
+        int32_t c = m_links[pos & m_mask];
+        while (c > pos - 3) c = m_links[c & m_mask];
+        if (c < low) return run;
+        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
+        const int shorter = run.length < 2 ? 2 : run.length;
+        if (shorter >= maxLen) return run;
+        MatchResult found = Walk(c, pos, low, shorter + 1, maxLen);
+        return found.length > run.length ? found : run;
+    }
+
+private:
+    // Newest first: a place replaces the best so far when it is at least as long, so the
+    // farthest of the longest wins. Until one is found it must reach `need`.
+    KYRZBK_INLINE MatchResult Walk(int32_t c, int32_t pos, int32_t low, int need, int maxLen) const {
+        using namespace match_detail;
+        const unsigned char* here = m_data + pos;
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        int32_t bestAt = -1;
+        for (; c >= low; c = m_links[c & m_mask]) {
+            const int32_t distance = pos - c;
+            const int cap = distance < maxLen ? int(distance) : maxLen;
+            if (cap < need || m_data[c + need - 1] != here[need - 1]) continue;
+            const int n = MatchLength(m_data + c, here, cap, wide);
+            if (n >= need) {
+                bestAt = c;
+                need = n;
+            }
+        }
+        if (bestAt < 0) return MatchResult{};
+        return MatchResult{need, uint32_t(pos - bestAt)};
+    }
+
+    DataMatrix& m_matrix;
+    const unsigned char* const m_data;
+    const int32_t m_size;
+    const int32_t* const m_links;
+    const int32_t m_mask;
+    const int m_key0;
+    int32_t m_linkedEnd = 0;
+    int32_t m_zeroFloor = 0; // 1 once position 0 has been handed out
 };
