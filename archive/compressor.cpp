@@ -15,8 +15,7 @@ constexpr int kGroupTokens = 8;
 char kLoadingText[] = "Loading data matrix ...";
 char kChecksumText[] = "Calculating CRC ...";
 
-// The output buffer; the token loop keeps its write position in a register and hands it
-// back only to grow the buffer.
+// The output buffer.
 struct Output {
     unsigned char* bytes = nullptr;
     uint32_t capacity = 0;
@@ -34,6 +33,13 @@ struct Output {
         std::free(bytes);
         bytes = nullptr;
     }
+};
+
+struct Progress {
+    const char* name;
+    tProcessDataProc callback;
+    int32_t sinceReport = 0;
+    int32_t reported = 0;
 };
 
 int Report(tProcessDataProc progress, const char* text, int count) {
@@ -60,6 +66,83 @@ uint32_t ByteSum(const unsigned char* data, uint32_t begin, uint32_t end) {
     return sum;
 }
 
+// The token loop. Its state lives in registers: the write position, the flag byte of
+// the current group and its token bits, which enter at bit 15 and move down one place
+// per token, so that the group is complete when the marker that starts at bit 8 reaches
+// bit 0. Results: 0, 21 (the callback said stop) or -1 (no memory for a larger output).
+template <bool kReporting>
+int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Output& output, uint32_t* written,
+                 Progress& progress) {
+    constexpr unsigned kMarker = 1u << kGroupTokens;
+    MatchSearch search(matrix, input, uint32_t(end));
+    unsigned char* w = output.bytes + 1; // byte 0 is the first group's flag byte
+    unsigned char* flagAt = output.bytes;
+    unsigned char* limit = output.bytes + output.capacity;
+    unsigned flags = kMarker;
+    int32_t pos = kPrefix;
+    // Returns false when the callback said stop.
+    auto emit = [&](MatchResult taken) KYRZBK_INLINE_LAMBDA {
+        flags >>= 1;
+        int32_t consumed;
+        if (taken.length < 0) {
+            *w++ = input[pos];
+            flags |= 1u << 15;
+            consumed = 1;
+        } else {
+            w[0] = static_cast<unsigned char>(taken.distance & 0xFF);
+            w[1] = static_cast<unsigned char>(((taken.distance >> 4) & 0xF0) | unsigned(taken.length - 3));
+            w += 2;
+            consumed = taken.length;
+        }
+        pos += consumed;
+        if (flags & 1) {
+            *flagAt = static_cast<unsigned char>(flags >> kGroupTokens);
+            flagAt = w++;
+            flags = kMarker;
+        }
+        if (kReporting) {
+            progress.sinceReport += consumed;
+            if (progress.sinceReport >= 1024) {
+                if (progress.callback && Report(progress.callback, progress.name, progress.sinceReport) == 0)
+                    return false;
+                progress.reported += progress.sinceReport;
+                progress.sinceReport = 0;
+            }
+        }
+        return true;
+    };
+    auto room = [&]() KYRZBK_INLINE_LAMBDA {
+        if (w + 3 < limit) return true;
+        const size_t at = size_t(w - output.bytes), flagOffset = size_t(flagAt - output.bytes);
+        if (!output.Grow(output.capacity * 2)) return false;
+        w = output.bytes + at;
+        flagAt = output.bytes + flagOffset;
+        limit = output.bytes + output.capacity;
+        return true;
+    };
+
+    // A token needs at least 3 bytes; the last two positions can only be literals.
+    const int32_t searchEnd = end - 2;
+    while (pos < searchEnd) {
+        int32_t stop = search.LinkNext();
+        if (stop > searchEnd) stop = searchEnd;
+        while (pos < stop) {
+            if (!room()) return -1;
+            if (!emit(search.BestMatch(pos))) return E_EABORTED;
+        }
+    }
+    while (pos < end) {
+        if (!room()) return -1;
+        if (!emit(MatchResult{})) return E_EABORTED;
+    }
+    // A group that has just been filled leaves a flag byte of 0 behind: the decoder reads
+    // one after every eighth token.
+    while (!(flags & 1)) flags >>= 1;
+    *flagAt = static_cast<unsigned char>(flags >> kGroupTokens);
+    *written = uint32_t(w - output.bytes);
+    return 0;
+}
+
 } // namespace
 
 int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress) {
@@ -67,8 +150,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     const unsigned char* input = *data;
     const uint32_t end = uint32_t(*size);
     const bool reporting = progressName != nullptr;
-    int32_t sinceReport = 0;
-    int32_t reported = 0;
+    Progress state{progressName, progress};
 
     if (reporting && progress && Report(progress, kLoadingText, 0) == 0) return E_EABORTED;
 
@@ -89,58 +171,19 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     auto outOfMemory = [&]() {
         output.Release();
         matrix.reset();
-        if (progress && Report(progress, progressName, -reported) == 0) return int(E_EABORTED);
+        if (progress && Report(progress, progressName, -state.reported) == 0) return int(E_EABORTED);
         return int(E_NO_MEMORY);
     };
 
-    MatchSearch search(*matrix, input, end);
-    unsigned char* out = output.bytes;
-    uint32_t written = 1; // byte 0 is the first group's flag byte
-    uint32_t flagAt = 0;
-    unsigned flags = 0;
-    unsigned flagBit = 1;
-    uint32_t pos = kPrefix;
-    while (pos < end) {
-        if (output.capacity <= written + 3) {
-            if (!output.Grow(output.capacity * 2)) return outOfMemory();
-            out = output.bytes;
-        }
-        const MatchResult taken = search.BestMatch(pos);
-        int32_t consumed;
-        if (taken.length < 0) {
-            out[written++] = input[pos];
-            flags |= flagBit;
-            consumed = 1;
-        } else {
-            out[written] = static_cast<unsigned char>(taken.distance & 0xFF);
-            out[written + 1] = static_cast<unsigned char>(((taken.distance >> 4) & 0xF0) | unsigned(taken.length - 3));
-            written += 2;
-            consumed = taken.length;
-        }
-        pos += uint32_t(consumed);
-        flagBit <<= 1;
-        if (flagBit == 1u << kGroupTokens) {
-            out[flagAt] = static_cast<unsigned char>(flags);
-            flagAt = written++;
-            flags = 0;
-            flagBit = 1;
-        }
-        if (reporting) {
-            sinceReport += consumed;
-            if (sinceReport >= 1024) {
-                if (progress && Report(progress, progressName, sinceReport) == 0) return E_EABORTED;
-                reported += sinceReport;
-                sinceReport = 0;
-            }
-        }
-    }
-    // A group that has just been filled leaves a flag byte of 0 behind: the decoder reads
-    // one after every eighth token.
-    out[flagAt] = static_cast<unsigned char>(flags);
+    uint32_t written = 0;
+    const int encoded = reporting ? EncodeTokens<true>(input, int32_t(end), *matrix, output, &written, state)
+                                  : EncodeTokens<false>(input, int32_t(end), *matrix, output, &written, state);
+    if (encoded < 0) return outOfMemory();
+    if (encoded > 0) return encoded;
 
     if (reporting) {
-        if (progress && Report(progress, progressName, *size - reported) == 0) return E_EABORTED;
-        reported = *size;
+        if (progress && Report(progress, progressName, *size - state.reported) == 0) return E_EABORTED;
+        state.reported = *size;
         if (progress && Report(progress, kChecksumText, 0) == 0) return E_EABORTED;
     }
     uint32_t sum = ByteSum(input, kPrefix, end);

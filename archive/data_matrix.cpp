@@ -33,39 +33,61 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data),
     m_mask = ring - 1;
     m_memory = std::malloc((heads + size_t(ring)) * sizeof(int32_t));
     if (!m_memory) throw int(E_NO_MEMORY);
-    m_heads = static_cast<int32_t*>(m_memory);
-    m_previous = m_heads + heads;
-    std::memset(m_heads, 0xFF, heads * sizeof(int32_t));
+    m_short.heads = static_cast<int32_t*>(m_memory);
+    m_short.previous = m_short.heads + heads;
+    std::memset(m_short.heads, 0xFF, heads * sizeof(int32_t));
 }
 
-DataMatrix::~DataMatrix() { std::free(m_memory); }
+DataMatrix::~DataMatrix() {
+    std::free(m_memory);
+    std::free(m_longMemory);
+}
 
-int32_t DataMatrix::LinkNext() {
-    // Positions without three bytes of their own start no match.
-    const int32_t keyEnd = m_size - 2;
-    const int32_t start = m_linkedEnd;
-    const int32_t end = start + kSlice < keyEnd ? start + kSlice : keyEnd;
+template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t start, int32_t end) {
+    // A position starts a key only when its bytes exist.
+    if (end > m_size - (KeyLength - 1)) end = m_size - (KeyLength - 1);
     const unsigned char* data = m_data;
-    const int shift = 32 - m_hashBits;
-    int32_t* heads = m_heads;
-    int32_t* previous = m_previous;
+    const int shift = 64 - m_hashBits;
+    int32_t* heads = chains.heads;
+    int32_t* previous = chains.previous;
     const int32_t mask = m_mask;
-    // Four bytes are read for three while one more byte follows.
-    const int32_t wideEnd = end < m_size - 3 ? end : m_size - 3;
+    constexpr uint64_t kKeyMask = (uint64_t(1) << (8 * KeyLength)) - 1;
+    // Eight bytes are read for the key while they exist.
+    const int32_t wideEnd = end < m_size - 7 ? end : m_size - 7;
     int32_t p = start;
     for (; p < wideEnd; ++p) {
-        uint32_t key;
+        uint64_t key;
         std::memcpy(&key, data + p, sizeof key);
-        const uint32_t h = ((key & 0xFFFFFF) * 0x9E3779B1u) >> shift;
+        const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
         previous[p & mask] = heads[h];
         heads[h] = p;
     }
     for (; p < end; ++p) {
-        const uint32_t key = data[p] | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16;
-        const uint32_t h = (key * 0x9E3779B1u) >> shift;
+        uint64_t key = 0;
+        std::memcpy(&key, data + p, KeyLength);
+        const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
         previous[p & mask] = heads[h];
         heads[h] = p;
     }
+}
+
+int32_t DataMatrix::LinkNext() {
+    const int32_t start = m_linkedEnd;
+    const int32_t end = start + kSlice < m_size ? start + kSlice : m_size;
+    Link<3>(m_short, start, end);
+    if (m_long.heads) Link<kLongKey>(m_long, start, end);
     m_linkedEnd = end;
-    return end;
+    // Positions without three bytes of their own start no match.
+    return end < m_size - 2 ? end : m_size - 2;
+}
+
+const int32_t* DataMatrix::LinkLongKeys(int32_t from) {
+    const size_t heads = size_t(1) << m_hashBits;
+    m_longMemory = std::malloc((heads + size_t(m_mask) + 1) * sizeof(int32_t));
+    if (!m_longMemory) return nullptr;
+    m_long.heads = static_cast<int32_t*>(m_longMemory);
+    m_long.previous = m_long.heads + heads;
+    std::memset(m_long.heads, 0xFF, heads * sizeof(int32_t));
+    Link<kLongKey>(m_long, from, m_linkedEnd);
+    return m_long.previous;
 }

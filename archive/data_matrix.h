@@ -14,8 +14,10 @@
 
 #if defined(__GNUC__)
 #define KYRZBK_INLINE inline __attribute__((always_inline))
+#define KYRZBK_INLINE_LAMBDA __attribute__((always_inline))
 #else
 #define KYRZBK_INLINE inline
+#define KYRZBK_INLINE_LAMBDA
 #endif
 
 struct MatchResult {
@@ -85,6 +87,9 @@ inline MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32
 
 // The index of one compression call. Searches run in the caller's loop (see MatchSearch),
 // with the index's fields in registers.
+// Places that share 6 bytes, for inputs where the places sharing 3 are crowded.
+constexpr int kLongKey = 6;
+
 class DataMatrix {
 public:
     // Throws the int 11 when memory runs out.
@@ -96,18 +101,30 @@ public:
     // Links the next slice of positions to their predecessors; returns the first position
     // still unlinked.
     int32_t LinkNext();
-    const int32_t* Links() const { return m_previous; }
+    const int32_t* Links() const { return m_short.previous; }
     int32_t Mask() const { return m_mask; }
 
+    // Starts the chains of places sharing kLongKey bytes, from `from` on; they are kept a
+    // slice ahead from then on. Null when there is no memory for them (the searches
+    // then go on without).
+    const int32_t* LinkLongKeys(int32_t from);
+
 private:
+    struct Chains {
+        int32_t* heads = nullptr;    // newest linked position per hash, -1 for none
+        int32_t* previous = nullptr; // per position, the previous one with the same hash, or -1
+    };
+    template <int KeyLength> void Link(const Chains& chains, int32_t start, int32_t end);
+
     const unsigned char* m_data;
     int32_t m_size;
     int32_t m_linkedEnd = 0;
     int m_hashBits;
     int32_t m_mask;            // positions are kept modulo m_mask + 1
-    int32_t* m_heads;          // newest linked position per hash, -1 for none
-    int32_t* m_previous;       // per position, the previous one with the same hash, or -1
+    Chains m_short;            // keys of 3 bytes
+    Chains m_long;             // keys of kLongKey bytes, once started
     void* m_memory = nullptr;
+    void* m_longMemory = nullptr;
 };
 
 // The searches of one compression call, in read order.
@@ -117,56 +134,102 @@ public:
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
           m_key0(data[0] | data[1] << 8) {}
 
-    // The token the encoder takes at pos: a run of 18 as it is, otherwise the matrix
-    // match when it is longer than the run. Most positions of most files are literals,
-    // so their path is kept short: one link usually shows that no place can match.
-    KYRZBK_INLINE MatchResult BestMatch(uint32_t at) {
+    // Links the positions of the next slice; returns the first position still unlinked.
+    int32_t LinkNext() { return m_matrix.LinkNext(); }
+
+    // The token the encoder takes at pos, a linked position with at least 3 bytes left: a
+    // run of 18 as it is, otherwise the matrix match when it is longer than the run.
+    // Most positions of most files are literals, so their path is kept short: one link
+    // usually shows that no place can match.
+    KYRZBK_INLINE MatchResult BestMatch(int32_t pos) {
         using namespace match_detail;
-        const int32_t pos = int32_t(at);
         const int32_t remaining = m_size - pos;
         MatchResult run;
-        if (remaining < 3) return run;
         const unsigned char first = m_data[pos];
         if (first == m_data[pos - 1] || first == m_data[pos - 2]) {
-            run = FindRunMatch(m_data, uint32_t(m_size), at);
+            run = FindRunMatch(m_data, uint32_t(m_size), uint32_t(pos));
             if (run.length == kMaxLength) return run;
         }
         // From here on this is the matrix search. Position 0 is the oldest of all, so
         // leaving it out raises the window start.
         const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
         if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
-        if (pos >= m_linkedEnd) m_linkedEnd = m_matrix.LinkNext();
         int32_t c = m_links[pos & m_mask];
         while (c > pos - 3) c = m_links[c & m_mask];
         if (c < low) return run;
         const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
         const int shorter = run.length < 2 ? 2 : run.length;
         if (shorter >= maxLen) return run;
-        MatchResult found = Walk(c, pos, low, shorter + 1, maxLen);
+        if (m_longLinks && maxLen >= kLongKey) {
+            // Every place that gives kLongKey bytes or more is on the long chain; when
+            // none does, the answer is shorter and the short chain holds it.
+            int32_t longer = m_longLinks[pos & m_mask];
+            while (longer > pos - kLongKey) longer = m_longLinks[longer & m_mask];
+            if (longer >= low) {
+                const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
+                MatchResult found = Walk(m_longLinks, longer, pos, low, need, maxLen);
+                if (found.length >= 0) return found;
+            }
+            if (shorter >= kLongKey - 1) return run;
+        }
+        MatchResult found = Walk(m_links, c, pos, low, shorter + 1, maxLen);
+        if (!m_longLinks && m_walked > m_walkBudget) StartLongKeys(pos);
         return found.length > run.length ? found : run;
     }
 
 private:
     // Newest first: a place replaces the best so far when it is at least as long, so the
-    // farthest of the longest wins. Until one is found it must reach `need`.
-    KYRZBK_INLINE MatchResult Walk(int32_t c, int32_t pos, int32_t low, int need, int maxLen) const {
+    // farthest of the longest wins. Until one is found it must reach `need`. Places are
+    // compared eight bytes at a time without a branch on their bytes, since whether a
+    // place matches is what no branch predictor can guess.
+    KYRZBK_INLINE MatchResult Walk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
+                                   int maxLen) {
         using namespace match_detail;
         const unsigned char* here = m_data + pos;
-        const bool wide = int64_t(pos) + 24 <= m_size;
         int32_t bestAt = -1;
-        for (; c >= low; c = m_links[c & m_mask]) {
-            const int32_t distance = pos - c;
-            const int cap = distance < maxLen ? int(distance) : maxLen;
-            if (cap < need || m_data[c + need - 1] != here[need - 1]) continue;
-            const int n = MatchLength(m_data + c, here, cap, wide);
-            if (n >= need) {
-                bestAt = c;
-                need = n;
+        int64_t walked = 0;
+        if (kWordCompare && int64_t(pos) + 24 <= m_size) {
+            const uint64_t head = Load64(here);
+            for (; c >= low; c = links[c & m_mask]) {
+                ++walked;
+                const int32_t distance = pos - c;
+                const int cap = distance < maxLen ? int(distance) : maxLen;
+                const uint64_t x = Load64(m_data + c) ^ head;
+                int n = x ? FirstDifferentByte(x) : 8 + MatchLength(m_data + c + 8, here + 8, 16, true);
+                if (n > cap) n = cap;
+                if (n >= need) {
+                    bestAt = c;
+                    need = n;
+                }
+            }
+        } else {
+            for (; c >= low; c = links[c & m_mask]) {
+                ++walked;
+                const int32_t distance = pos - c;
+                const int cap = distance < maxLen ? int(distance) : maxLen;
+                const int n = MatchLength(m_data + c, here, cap, false);
+                if (n >= need) {
+                    bestAt = c;
+                    need = n;
+                }
             }
         }
+        m_walked += walked;
+        m_walkBudget += kWalkedPerSearch;
         if (bestAt < 0) return MatchResult{};
         return MatchResult{need, uint32_t(pos - bestAt)};
     }
+
+    void StartLongKeys(int32_t pos) {
+        const int32_t low = pos > match_detail::kWindow ? pos - match_detail::kWindow : 0;
+        m_longLinks = m_matrix.LinkLongKeys(low);
+        if (!m_longLinks) m_walkBudget = INT64_MAX; // no memory: carry on with short keys
+    }
+
+    // Following the long chains too costs about as much as a few short-chain places per
+    // search; they pay where searches keep meeting more than this many.
+    static constexpr int64_t kWalkedPerSearch = 12;
+    static constexpr int64_t kWalkedAtStart = 50000;
 
     DataMatrix& m_matrix;
     const unsigned char* const m_data;
@@ -174,6 +237,8 @@ private:
     const int32_t* const m_links;
     const int32_t m_mask;
     const int m_key0;
-    int32_t m_linkedEnd = 0;
     int32_t m_zeroFloor = 0; // 1 once position 0 has been handed out
+    const int32_t* m_longLinks = nullptr;
+    int64_t m_walked = 0;
+    int64_t m_walkBudget = kWalkedAtStart;
 };
