@@ -14,6 +14,8 @@ constexpr int32_t kSlice = 65536;
 constexpr int32_t kRing = 2 * kSlice;
 constexpr int kMinHashBits = 8;
 constexpr int kMaxHashBits = 16;
+// Runs from the window start to a slice ahead: each takes at least 3 bytes.
+constexpr int32_t kRunRing = 32768;
 
 int CeilLog2(uint32_t n) {
     int bits = 0;
@@ -31,10 +33,13 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data),
     const size_t heads = size_t(1) << m_hashBits;
     const int32_t ring = m_size <= kRing ? int32_t(1) << CeilLog2(size) : kRing;
     m_mask = ring - 1;
-    m_memory = std::malloc((heads + size_t(ring)) * sizeof(int32_t));
+    const int32_t runs = m_size / 3 + 2 < kRunRing ? int32_t(1) << CeilLog2(uint32_t(m_size / 3 + 2)) : kRunRing;
+    m_runMask = runs - 1;
+    m_memory = std::malloc((heads + size_t(ring)) * sizeof(int32_t) + size_t(runs) * sizeof(Run));
     if (!m_memory) throw int(E_NO_MEMORY);
     m_short.heads = static_cast<int32_t*>(m_memory);
     m_short.previous = m_short.heads + heads;
+    m_runs = reinterpret_cast<Run*>(m_short.previous + ring);
     std::memset(m_short.heads, 0xFF, heads * sizeof(int32_t));
 }
 
@@ -43,6 +48,8 @@ DataMatrix::~DataMatrix() {
     std::free(m_longMemory);
 }
 
+// Places whose first three bytes are one byte go on no chain; the pass over the short
+// keys records the runs they lie in.
 template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t start, int32_t end) {
     // A position starts a key only when its bytes exist.
     if (end > m_size - (KeyLength - 1)) end = m_size - (KeyLength - 1);
@@ -58,6 +65,10 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     for (; p < wideEnd; ++p) {
         uint64_t key;
         std::memcpy(&key, data + p, sizeof key);
+        if (((key ^ (key >> 8)) & 0xFFFF) == 0) {
+            if (KeyLength == 3) NoteRun(p);
+            continue;
+        }
         const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
         previous[p & mask] = heads[h];
         heads[h] = p;
@@ -65,10 +76,24 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     for (; p < end; ++p) {
         uint64_t key = 0;
         std::memcpy(&key, data + p, KeyLength);
+        if (((key ^ (key >> 8)) & 0xFFFF) == 0) {
+            if (KeyLength == 3) NoteRun(p);
+            continue;
+        }
         const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
         previous[p & mask] = heads[h];
         heads[h] = p;
     }
+}
+
+void DataMatrix::NoteRun(int32_t p) {
+    if (p < m_runPlacesEnd) return;
+    const unsigned char b = m_data[p];
+    int32_t e = p + 3;
+    while (e < m_size && m_data[e] == b) ++e;
+    m_runs[m_runCount & m_runMask] = Run{p, e, -1};
+    ++m_runCount;
+    m_runPlacesEnd = e - 2;
 }
 
 int32_t DataMatrix::LinkNext() {

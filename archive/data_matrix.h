@@ -109,12 +109,27 @@ public:
     // then go on without).
     const int32_t* LinkLongKeys(int32_t from);
 
+    // A stretch of one repeated byte, at least 3 long. Its places whose first three bytes
+    // are that byte are on no chain: they would crowd it (zeros in binaries, indentation
+    // in sources), and where a search meets a run only a few of its places can win.
+    struct Run {
+        int32_t start;
+        int32_t end;      // first position after the run
+        int32_t previous; // number of the previous run of the same byte, or -1
+    };
+    // Runs are numbered in the order of their starts and kept modulo RunMask() + 1.
+    Run* Runs() const { return m_runs; }
+    int32_t RunMask() const { return m_runMask; }
+    int32_t RunCount() const { return m_runCount; }
+
 private:
     struct Chains {
         int32_t* heads = nullptr;    // newest linked position per hash, -1 for none
         int32_t* previous = nullptr; // per position, the previous one with the same hash, or -1
     };
     template <int KeyLength> void Link(const Chains& chains, int32_t start, int32_t end);
+    // Records the run that starts at p, unless p lies in the last one recorded.
+    void NoteRun(int32_t p);
 
     const unsigned char* m_data;
     int32_t m_size;
@@ -123,6 +138,10 @@ private:
     int32_t m_mask;            // positions are kept modulo m_mask + 1
     Chains m_short;            // keys of 3 bytes
     Chains m_long;             // keys of kLongKey bytes, once started
+    Run* m_runs;
+    int32_t m_runMask;
+    int32_t m_runCount = 0;    // runs found so far (a slice ahead of the searches)
+    int32_t m_runPlacesEnd = 0; // first position after the places of the last run found
     void* m_memory = nullptr;
     void* m_longMemory = nullptr;
 };
@@ -132,7 +151,9 @@ class MatchSearch {
 public:
     explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
-          m_key0(data[0] | data[1] << 8) {}
+          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {
+        std::memset(m_runHeads, 0xFF, sizeof m_runHeads);
+    }
 
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
@@ -154,6 +175,13 @@ public:
         // leaving it out raises the window start.
         const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
         if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
+        if (first == m_data[pos + 1] && first == m_data[pos + 2]) {
+            const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
+            const int shorter = run.length < 2 ? 2 : run.length;
+            if (shorter >= maxLen) return run;
+            MatchResult found = SearchRuns(pos, low, shorter + 1, maxLen);
+            return found.length > run.length ? found : run;
+        }
         int32_t c = m_links[pos & m_mask];
         while (c > pos - 3) c = m_links[c & m_mask];
         if (c < low) return run;
@@ -220,6 +248,70 @@ private:
         return MatchResult{need, uint32_t(pos - bestAt)};
     }
 
+    // A search whose first three bytes are one repeated byte b meets only places in runs of
+    // b. With r the length of b from pos, a place c of a run [s, e) matches e - c bytes when
+    // that is less than r, r bytes when more, and r plus whatever follows both runs when
+    // equal; so in each run the farthest place of each of the three kinds is all that
+    // counts. They are taken nearest first, as the chains are.
+    MatchResult SearchRuns(int32_t pos, int32_t low, int need, int maxLen) {
+        using namespace match_detail;
+        const unsigned char b = m_data[pos];
+        RegisterRuns(pos);
+        int r = 3;
+        while (r < maxLen && m_data[pos + r] == b) ++r;
+        const int32_t last = pos - 3; // the nearest place a search may take
+        const int32_t oldest = m_matrix.RunCount() - m_runMask - 1;
+        int32_t bestAt = -1;
+        for (int32_t n = m_runHeads[b]; n >= 0 && n >= oldest;) {
+            const DataMatrix::Run& run = m_runs[n & m_runMask];
+            n = run.previous;
+            const int32_t s = run.start, e = run.end;
+            if (e - 3 < low) break;
+            const int32_t from = s > low ? s : low;
+            const int32_t to = e - 3 < last ? e - 3 : last;
+            // Fewer than r bytes of b left: the farthest such place is the longest.
+            int32_t c = e - r + 1 > from ? e - r + 1 : from;
+            if (c <= to) {
+                const int v = int(e - c);
+                if (v >= need) {
+                    bestAt = c;
+                    need = v;
+                }
+            }
+            c = e - r;
+            if (c >= from && c <= to) {
+                int v = r;
+                if (r < maxLen) v += MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
+                if (v > pos - c) v = int(pos - c);
+                if (v >= need) {
+                    bestAt = c;
+                    need = v;
+                }
+            }
+            if (from < e - r && from <= to) {
+                const int v = pos - from < r ? int(pos - from) : r;
+                if (v >= need) {
+                    bestAt = from;
+                    need = v;
+                }
+            }
+        }
+        if (bestAt < 0) return MatchResult{};
+        return MatchResult{need, uint32_t(pos - bestAt)};
+    }
+
+    // Puts the runs that have a place a search at pos may take on their byte's list.
+    void RegisterRuns(int32_t pos) {
+        const int32_t count = m_matrix.RunCount();
+        while (m_registered < count) {
+            DataMatrix::Run& run = m_runs[m_registered & m_runMask];
+            if (run.start > pos - 3) break;
+            int32_t& head = m_runHeads[m_data[run.start]];
+            run.previous = head;
+            head = m_registered++;
+        }
+    }
+
     void StartLongKeys(int32_t pos) {
         const int32_t low = pos > match_detail::kWindow ? pos - match_detail::kWindow : 0;
         m_longLinks = m_matrix.LinkLongKeys(low);
@@ -241,4 +333,8 @@ private:
     const int32_t* m_longLinks = nullptr;
     int64_t m_walked = 0;
     int64_t m_walkBudget = kWalkedAtStart;
+    DataMatrix::Run* const m_runs;
+    const int32_t m_runMask;
+    int32_t m_registered = 0;  // runs on their byte's list
+    int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
 };
