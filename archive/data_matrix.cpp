@@ -48,8 +48,8 @@ DataMatrix::~DataMatrix() {
     std::free(m_longMemory);
 }
 
-// Places whose first three bytes are one byte go on no chain; the pass over the short
-// keys records the runs they lie in.
+// Places whose key bytes are all one byte go on no chain; the pass over the short keys
+// records the runs they lie in.
 template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t start, int32_t end) {
     // A position starts a key only when its bytes exist.
     if (end > m_size - (KeyLength - 1)) end = m_size - (KeyLength - 1);
@@ -59,13 +59,14 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     int32_t* previous = chains.previous;
     const int32_t mask = m_mask;
     constexpr uint64_t kKeyMask = (uint64_t(1) << (8 * KeyLength)) - 1;
+    constexpr uint64_t kUniformMask = (uint64_t(1) << (8 * (KeyLength - 1))) - 1;
     // Eight bytes are read for the key while they exist.
     const int32_t wideEnd = end < m_size - 7 ? end : m_size - 7;
     int32_t p = start;
     for (; p < wideEnd; ++p) {
         uint64_t key;
         std::memcpy(&key, data + p, sizeof key);
-        if (((key ^ (key >> 8)) & 0xFFFF) == 0) {
+        if (((key ^ (key >> 8)) & kUniformMask) == 0) {
             if (KeyLength == 3) NoteRun(p);
             continue;
         }
@@ -76,7 +77,7 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     for (; p < end; ++p) {
         uint64_t key = 0;
         std::memcpy(&key, data + p, KeyLength);
-        if (((key ^ (key >> 8)) & 0xFFFF) == 0) {
+        if (((key ^ (key >> 8)) & kUniformMask) == 0) {
             if (KeyLength == 3) NoteRun(p);
             continue;
         }

@@ -175,30 +175,27 @@ public:
         // leaving it out raises the window start.
         const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
         if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
-        if (first == m_data[pos + 1] && first == m_data[pos + 2]) {
-            const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
-            const int shorter = run.length < 2 ? 2 : run.length;
-            if (shorter >= maxLen) return run;
-            MatchResult found = SearchRuns(pos, low, shorter + 1, maxLen);
-            return found.length > run.length ? found : run;
+        const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
+        int32_t c = 0;
+        if (!inRun) {
+            c = m_links[pos & m_mask];
+            while (c > pos - 3) c = m_links[c & m_mask];
+            if (c < low) return run;
         }
-        int32_t c = m_links[pos & m_mask];
-        while (c > pos - 3) c = m_links[c & m_mask];
-        if (c < low) return run;
         const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
         const int shorter = run.length < 2 ? 2 : run.length;
         if (shorter >= maxLen) return run;
-        if (m_longLinks && maxLen >= kLongKey) {
-            // Every place that gives kLongKey bytes or more is on the long chain; when
-            // none does, the answer is shorter and the short chain holds it.
-            int32_t longer = m_longLinks[pos & m_mask];
-            while (longer > pos - kLongKey) longer = m_longLinks[longer & m_mask];
-            if (longer >= low) {
-                const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
-                MatchResult found = Walk(m_longLinks, longer, pos, low, need, maxLen);
-                if (found.length >= 0) return found;
-            }
+        // Every place that gives kLongKey bytes or more is on the long chain, unless those
+        // bytes are all one; when none does, the answer is shorter and the short chain or
+        // the runs hold it.
+        if (m_longLinks && maxLen >= kLongKey && !(inRun && UniformFrom(pos))) {
+            MatchResult found;
+            if (SearchLongChain(pos, low, shorter, &found, maxLen)) return found;
             if (shorter >= kLongKey - 1) return run;
+        }
+        if (inRun) {
+            MatchResult found = SearchRuns(pos, low, shorter + 1, maxLen);
+            return found.length > run.length ? found : run;
         }
         MatchResult found = Walk(m_links, c, pos, low, shorter + 1, maxLen);
         if (!m_longLinks && m_walked > m_walkBudget) StartLongKeys(pos);
@@ -225,10 +222,10 @@ private:
                 const uint64_t x = Load64(m_data + c) ^ head;
                 int n = x ? FirstDifferentByte(x) : 8 + MatchLength(m_data + c + 8, here + 8, 16, true);
                 if (n > cap) n = cap;
-                if (n >= need) {
-                    bestAt = c;
-                    need = n;
-                }
+                // Whether a place wins is what no branch predictor can guess.
+                const bool better = n >= need;
+                bestAt = better ? c : bestAt;
+                need = better ? n : need;
             }
         } else {
             for (; c >= low; c = links[c & m_mask]) {
@@ -310,6 +307,23 @@ private:
             run.previous = head;
             head = m_registered++;
         }
+    }
+
+    // The kLongKey bytes at pos, whose first three are one byte, are all that byte.
+    bool UniformFrom(int32_t pos) const {
+        const unsigned char b = m_data[pos];
+        for (int k = 3; k < kLongKey; ++k)
+            if (m_data[pos + k] != b) return false;
+        return true;
+    }
+
+    bool SearchLongChain(int32_t pos, int32_t low, int shorter, MatchResult* found, int maxLen) {
+        int32_t longer = m_longLinks[pos & m_mask];
+        while (longer > pos - kLongKey) longer = m_longLinks[longer & m_mask];
+        if (longer < low) return false;
+        const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
+        *found = Walk(m_longLinks, longer, pos, low, need, maxLen);
+        return found->length >= 0;
     }
 
     void StartLongKeys(int32_t pos) {
