@@ -266,26 +266,26 @@ private:
             if (e - 3 < low) break;
             const int32_t from = s > low ? s : low;
             const int32_t to = e - 3 < last ? e - 3 : last;
-            // Fewer than r bytes of b left: the farthest such place is the longest.
-            int32_t c = e - r + 1 > from ? e - r + 1 : from;
-            if (c <= to) {
-                const int v = int(e - c);
-                if (v >= need) {
+            const int32_t exact = e - r; // the place with exactly r bytes of b left
+            // Once the best is longer than r, only such places can match it.
+            if (need <= r) {
+                // Fewer than r bytes of b left: the farthest such place is the longest.
+                const int32_t c = exact + 1 > from ? exact + 1 : from;
+                if (c <= to && int(e - c) >= need) {
                     bestAt = c;
-                    need = v;
+                    need = int(e - c);
                 }
             }
-            c = e - r;
-            if (c >= from && c <= to) {
+            if (exact >= from && exact <= to && pos - exact >= need) {
                 int v = r;
                 if (r < maxLen) v += MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
-                if (v > pos - c) v = int(pos - c);
+                if (v > pos - exact) v = int(pos - exact);
                 if (v >= need) {
-                    bestAt = c;
+                    bestAt = exact;
                     need = v;
                 }
             }
-            if (from < e - r && from <= to) {
+            if (need <= r && from < exact && from <= to) {
                 const int v = pos - from < r ? int(pos - from) : r;
                 if (v >= need) {
                     bestAt = from;
