@@ -116,6 +116,7 @@ public:
         int32_t start;
         int32_t end;      // first position after the run
         int32_t previous; // number of the previous run of the same byte, or -1
+        int32_t after;    // the byte at end, or -1 at the end of the input
     };
     // Runs are numbered in the order of their starts and kept modulo RunMask() + 1.
     Run* Runs() const { return m_runs; }
@@ -259,32 +260,22 @@ private:
         const int32_t last = pos - 3; // the nearest place a search may take
         const int32_t oldest = m_matrix.RunCount() - m_runMask - 1;
         int32_t bestAt = -1;
-        for (int32_t n = m_runHeads[b]; n >= 0 && n >= oldest;) {
+        int32_t n = m_runHeads[b];
+        for (; n >= 0 && n >= oldest && need <= r;) {
             const DataMatrix::Run& run = m_runs[n & m_runMask];
             n = run.previous;
             const int32_t s = run.start, e = run.end;
-            if (e - 3 < low) break;
+            if (e - 3 < low) return Found(bestAt, need, pos);
             const int32_t from = s > low ? s : low;
             const int32_t to = e - 3 < last ? e - 3 : last;
             const int32_t exact = e - r; // the place with exactly r bytes of b left
-            // Once the best is longer than r, only such places can match it.
-            if (need <= r) {
-                // Fewer than r bytes of b left: the farthest such place is the longest.
-                const int32_t c = exact + 1 > from ? exact + 1 : from;
-                if (c <= to && int(e - c) >= need) {
-                    bestAt = c;
-                    need = int(e - c);
-                }
+            // Fewer than r bytes of b left: the farthest such place is the longest.
+            const int32_t c = exact + 1 > from ? exact + 1 : from;
+            if (c <= to && int(e - c) >= need) {
+                bestAt = c;
+                need = int(e - c);
             }
-            if (exact >= from && exact <= to && pos - exact >= need) {
-                int v = r;
-                if (r < maxLen) v += MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
-                if (v > pos - exact) v = int(pos - exact);
-                if (v >= need) {
-                    bestAt = exact;
-                    need = v;
-                }
-            }
+            if (exact >= from && exact <= to) TakeExact(exact, e, pos, r, maxLen, &bestAt, &need);
             if (need <= r && from < exact && from <= to) {
                 const int v = pos - from < r ? int(pos - from) : r;
                 if (v >= need) {
@@ -293,8 +284,38 @@ private:
                 }
             }
         }
+        // Longer than r: only a place with exactly r bytes of b left can match, in a run
+        // followed by the byte that follows pos's.
+        if (r < maxLen) {
+            const int32_t want = m_data[pos + r];
+            for (; n >= 0 && n >= oldest;) {
+                const DataMatrix::Run& run = m_runs[n & m_runMask];
+                n = run.previous;
+                if (run.end - 3 < low) break;
+                if (run.after != want || run.end - run.start < r) continue;
+                const int32_t exact = run.end - r;
+                if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
+            }
+        }
+        return Found(bestAt, need, pos);
+    }
+
+    static MatchResult Found(int32_t bestAt, int need, int32_t pos) {
         if (bestAt < 0) return MatchResult{};
         return MatchResult{need, uint32_t(pos - bestAt)};
+    }
+
+    // The place of a run [.., e) with exactly r bytes of b left matches them and whatever
+    // follows both runs.
+    void TakeExact(int32_t exact, int32_t e, int32_t pos, int r, int maxLen, int32_t* bestAt, int* need) const {
+        if (pos - exact < *need) return;
+        int v = r;
+        if (r < maxLen) v += match_detail::MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
+        if (v > pos - exact) v = int(pos - exact);
+        if (v >= *need) {
+            *bestAt = exact;
+            *need = v;
+        }
     }
 
     // Puts the runs that have a place a search at pos may take on their byte's list.
