@@ -57,33 +57,30 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     const int shift = 64 - m_hashBits;
     int32_t* heads = chains.heads;
     int32_t* previous = chains.previous;
-    const int32_t mask = m_mask;
-    constexpr uint64_t kKeyMask = (uint64_t(1) << (8 * KeyLength)) - 1;
+    const uint64_t mask = uint64_t(m_mask);
+    constexpr int kDropped = 64 - 8 * KeyLength; // bytes read beyond the key
     constexpr uint64_t kUniformMask = (uint64_t(1) << (8 * (KeyLength - 1))) - 1;
+    auto link = [&](uint64_t p, uint64_t key) KYRZBK_INLINE_LAMBDA {
+        if (((key ^ (key >> 8)) & kUniformMask) == 0) {
+            if (KeyLength == 3) NoteRun(int32_t(p));
+            return;
+        }
+        const uint64_t h = ((key << kDropped) * 0x9E3779B97F4A7C15ull) >> shift;
+        previous[p & mask] = heads[h];
+        heads[h] = int32_t(p);
+    };
     // Eight bytes are read for the key while they exist.
     const int32_t wideEnd = end < m_size - 7 ? end : m_size - 7;
-    int32_t p = start;
-    for (; p < wideEnd; ++p) {
+    uint64_t p = uint64_t(start);
+    for (; int64_t(p) < wideEnd; ++p) {
         uint64_t key;
         std::memcpy(&key, data + p, sizeof key);
-        if (((key ^ (key >> 8)) & kUniformMask) == 0) {
-            if (KeyLength == 3) NoteRun(p);
-            continue;
-        }
-        const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
-        previous[p & mask] = heads[h];
-        heads[h] = p;
+        link(p, key);
     }
-    for (; p < end; ++p) {
+    for (; int64_t(p) < end; ++p) {
         uint64_t key = 0;
         std::memcpy(&key, data + p, KeyLength);
-        if (((key ^ (key >> 8)) & kUniformMask) == 0) {
-            if (KeyLength == 3) NoteRun(p);
-            continue;
-        }
-        const uint32_t h = uint32_t(((key & kKeyMask) * 0x9E3779B97F4A7C15ull) >> shift);
-        previous[p & mask] = heads[h];
-        heads[h] = p;
+        link(p, key);
     }
 }
 
