@@ -65,6 +65,14 @@ inline int MatchLength(const unsigned char* a, const unsigned char* b, int limit
     return n;
 }
 
+// Length of the common prefix of the 16 bytes at a and at b, both readable.
+inline int MatchLength16(const unsigned char* a, const unsigned char* b) {
+    uint64_t x = Load64(a) ^ Load64(b);
+    if (x) return FirstDifferentByte(x);
+    x = Load64(a + 8) ^ Load64(b + 8);
+    return x ? 8 + FirstDifferentByte(x) : 16;
+}
+
 } // namespace match_detail
 
 // Bytes that repeat at distance 1 or 2 from cur, the repetition included (overlapping
@@ -221,7 +229,7 @@ private:
                 const int32_t distance = pos - c;
                 const int cap = distance < maxLen ? int(distance) : maxLen;
                 const uint64_t x = Load64(m_data + c) ^ head;
-                int n = x ? FirstDifferentByte(x) : 8 + MatchLength(m_data + c + 8, here + 8, 16, true);
+                int n = x ? FirstDifferentByte(x) : 8 + MatchLength16(m_data + c + 8, here + 8);
                 if (n > cap) n = cap;
                 // Whether a place wins is what no branch predictor can guess.
                 const bool better = n >= need;

@@ -275,4 +275,44 @@ TEST(Compressor, MatchesTheReferenceAcrossSliceRebuilds) {
     }
 }
 
+// Runs of one byte are searched apart from the other places: runs longer than a slice of
+// the index, runs that end the input, and so many short runs that their records wrap.
+TEST(Compressor, MatchesTheReferenceAroundRuns) {
+    std::mt19937 rng(11);
+    auto text = [&](size_t n) { return Generate(Kind::TextLike, n, rng); };
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    Bytes shortRuns;
+    while (shortRuns.size() < 200000) {
+        shortRuns.insert(shortRuns.end(), 3 + rng() % 3, static_cast<unsigned char>('a' + rng() % 2));
+        shortRuns.push_back(static_cast<unsigned char>('x' + rng() % 3));
+    }
+    const struct {
+        const char* meaning;
+        Bytes file;
+    } cases[] = {
+        {"a run longer than a slice", join({text(3000), Bytes(70000, 0), text(3000), Bytes(5000, 0), text(100)})},
+        {"spaces to the end", join({text(5000), Bytes(300, ' '), text(40), Bytes(7000, ' ')})},
+        {"runs of every length", [&] {
+             Bytes all;
+             for (int length = 3; length < 40; ++length)
+                 for (int k = 0; k < 30; ++k) {
+                     all.insert(all.end(), size_t(length + k % 3), static_cast<unsigned char>(k % 2 ? ' ' : 0));
+                     Bytes words = text(5 + k % 7);
+                     all.insert(all.end(), words.begin(), words.end());
+                 }
+             return all;
+         }()},
+        {"more short runs than records kept", shortRuns},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.meaning);
+        ExpectSameAsReference(c.file);
+        if (HasFatalFailure()) return;
+    }
+}
+
 } // namespace
