@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/data_matrix.h"
+#include "archive/match_search.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 #include "archive/data_matrix.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "frame/wcx.h"
-
-using namespace match_detail;
 
 namespace {
 

@@ -1,0 +1,311 @@
+// Match finding for the entry compressor. The stream format fixes every token, so these
+// searches must give exactly the answers of the original two-byte position matrix:
+// among the window positions c (at most 4095 back, c <= pos - 3) the longest match
+// that does not overlap the read position, capped at 18 and at the bytes left, the
+// farthest one back winning among equals. Only the way of getting there differs (see
+// DataMatrix). Everything here is inline: it runs once per token, in the encoder's loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "archive/data_matrix.h"
+
+struct MatchResult {
+    int length = -1; // -1: no match of at least 3 bytes
+    uint32_t distance = 0;
+};
+
+namespace match_detail {
+
+constexpr int32_t kWindow = 4095;
+constexpr int kMaxLength = 18;
+
+inline uint64_t Load64(const unsigned char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kWordCompare = true;
+inline int FirstDifferentByte(uint64_t x) { return __builtin_ctzll(x) >> 3; }
+#else
+constexpr bool kWordCompare = false;
+inline int FirstDifferentByte(uint64_t) { return 0; }
+#endif
+
+// Length of the common prefix of a and b, at most limit (<= 18). `wide` says that 24
+// bytes may be read from both places.
+inline int MatchLength(const unsigned char* a, const unsigned char* b, int limit, bool wide) {
+    if (kWordCompare && wide) {
+        int n;
+        uint64_t x = Load64(a) ^ Load64(b);
+        if (x) {
+            n = FirstDifferentByte(x);
+        } else if ((x = Load64(a + 8) ^ Load64(b + 8)) != 0) {
+            n = 8 + FirstDifferentByte(x);
+        } else {
+            x = Load64(a + 16) ^ Load64(b + 16);
+            n = x ? 16 + FirstDifferentByte(x) : 24;
+        }
+        return n < limit ? n : limit;
+    }
+    int n = 0;
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Length of the common prefix of the 16 bytes at a and at b, both readable.
+inline int MatchLength16(const unsigned char* a, const unsigned char* b) {
+    uint64_t x = Load64(a) ^ Load64(b);
+    if (x) return FirstDifferentByte(x);
+    x = Load64(a + 8) ^ Load64(b + 8);
+    return x ? 8 + FirstDifferentByte(x) : 16;
+}
+
+} // namespace match_detail
+
+// Bytes that repeat at distance 1 or 2 from cur, the repetition included (overlapping
+// references). 18 at distance 1 is preferred, then 18 at distance 2, then the longer run,
+// distance 1 on equal lengths.
+inline MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32_t cur) {
+    using namespace match_detail;
+    MatchResult none;
+    if (size - cur < 3) return none;
+    if (data[cur] != data[cur - 1] && data[cur] != data[cur - 2]) return none;
+    int cap = size - cur < uint32_t(kMaxLength) ? int(size - cur) : kMaxLength;
+    bool wide = uint64_t(cur) + 24 <= size;
+    int run1 = MatchLength(data + cur - 1, data + cur, cap, wide);
+    if (run1 == kMaxLength) return MatchResult{run1, 1};
+    int run2 = MatchLength(data + cur - 2, data + cur, cap, wide);
+    if (run2 == kMaxLength) return MatchResult{run2, 2};
+    if (run1 < 3 && run2 < 3) return none;
+    return run1 >= run2 ? MatchResult{run1, 1} : MatchResult{run2, 2};
+}
+
+// The searches of one compression call, in read order.
+class MatchSearch {
+public:
+    explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
+        : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
+          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {
+        std::memset(m_runHeads, 0xFF, sizeof m_runHeads);
+    }
+
+    // Links the positions of the next slice; returns the first position still unlinked.
+    int32_t LinkNext() { return m_matrix.LinkNext(); }
+
+    // The token the encoder takes at pos, a linked position with at least 3 bytes left: a
+    // run of 18 as it is, otherwise the matrix match when it is longer than the run.
+    // Most positions of most files are literals, so their path is kept short: one link
+    // usually shows that no place can match.
+    KYRZBK_INLINE MatchResult BestMatch(int32_t pos) {
+        using namespace match_detail;
+        const int32_t remaining = m_size - pos;
+        MatchResult run;
+        const unsigned char first = m_data[pos];
+        if (first == m_data[pos - 1] || first == m_data[pos - 2]) {
+            run = FindRunMatch(m_data, uint32_t(m_size), uint32_t(pos));
+            if (run.length == kMaxLength) return run;
+        }
+        // From here on this is the matrix search. Position 0 is the oldest of all, so
+        // leaving it out raises the window start.
+        const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
+        if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
+        const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
+        int32_t c = 0;
+        if (!inRun) {
+            c = m_links[pos & m_mask];
+            while (c > pos - 3) c = m_links[c & m_mask];
+            if (c < low) return run;
+        }
+        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
+        const int shorter = run.length < 2 ? 2 : run.length;
+        if (shorter >= maxLen) return run;
+        // Every place that gives kLongKey bytes or more is on the long chain, unless those
+        // bytes are all one; when none does, the answer is shorter and the short chain or
+        // the runs hold it.
+        if (m_longLinks && maxLen >= kLongKey && !(inRun && UniformFrom(pos))) {
+            MatchResult found;
+            if (SearchLongChain(pos, low, shorter, &found, maxLen)) return found;
+            if (shorter >= kLongKey - 1) return run;
+        }
+        if (inRun) {
+            MatchResult found = SearchRuns(pos, low, shorter + 1, maxLen);
+            return found.length > run.length ? found : run;
+        }
+        MatchResult found = Walk(m_links, c, pos, low, shorter + 1, maxLen);
+        if (!m_longLinks && m_walked > m_walkBudget) StartLongKeys(pos);
+        return found.length > run.length ? found : run;
+    }
+
+private:
+    // Newest first: a place replaces the best so far when it is at least as long, so the
+    // farthest of the longest wins. Until one is found it must reach `need`.
+    KYRZBK_INLINE MatchResult Walk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
+                                   int maxLen) {
+        using namespace match_detail;
+        const unsigned char* here = m_data + pos;
+        int32_t bestAt = -1;
+        int64_t walked = 0;
+        if (kWordCompare && int64_t(pos) + 24 <= m_size) {
+            const uint64_t head = Load64(here);
+            for (; c >= low; c = links[c & m_mask]) {
+                ++walked;
+                const int32_t distance = pos - c;
+                const int cap = distance < maxLen ? int(distance) : maxLen;
+                const uint64_t x = Load64(m_data + c) ^ head;
+                int n = x ? FirstDifferentByte(x) : 8 + MatchLength16(m_data + c + 8, here + 8);
+                if (n > cap) n = cap;
+                // Whether a place wins is what no branch predictor can guess.
+                const bool better = n >= need;
+                bestAt = better ? c : bestAt;
+                need = better ? n : need;
+            }
+        } else {
+            for (; c >= low; c = links[c & m_mask]) {
+                ++walked;
+                const int32_t distance = pos - c;
+                const int cap = distance < maxLen ? int(distance) : maxLen;
+                const int n = MatchLength(m_data + c, here, cap, false);
+                if (n >= need) {
+                    bestAt = c;
+                    need = n;
+                }
+            }
+        }
+        m_walked += walked;
+        m_walkBudget += kWalkedPerSearch;
+        if (bestAt < 0) return MatchResult{};
+        return MatchResult{need, uint32_t(pos - bestAt)};
+    }
+
+    // A search whose first three bytes are one repeated byte b meets only places in runs of
+    // b. With r the length of b from pos, a place c of a run [s, e) matches e - c bytes when
+    // that is less than r, r bytes when more, and r plus whatever follows both runs when
+    // equal; so in each run the farthest place of each of the three kinds is all that
+    // counts. They are taken nearest first, as the chains are.
+    MatchResult SearchRuns(int32_t pos, int32_t low, int need, int maxLen) {
+        using namespace match_detail;
+        const unsigned char b = m_data[pos];
+        RegisterRuns(pos);
+        int r = 3;
+        while (r < maxLen && m_data[pos + r] == b) ++r;
+        const int32_t last = pos - 3; // the nearest place a search may take
+        const int32_t oldest = m_matrix.RunCount() - m_runMask - 1;
+        int32_t bestAt = -1;
+        int32_t n = m_runHeads[b];
+        for (; n >= 0 && n >= oldest && need <= r;) {
+            const DataMatrix::Run& run = m_runs[n & m_runMask];
+            n = run.previous;
+            const int32_t s = run.start, e = run.end;
+            if (e - 3 < low) return Found(bestAt, need, pos);
+            const int32_t from = s > low ? s : low;
+            const int32_t to = e - 3 < last ? e - 3 : last;
+            const int32_t exact = e - r; // the place with exactly r bytes of b left
+            // Fewer than r bytes of b left: the farthest such place is the longest.
+            const int32_t c = exact + 1 > from ? exact + 1 : from;
+            if (c <= to && int(e - c) >= need) {
+                bestAt = c;
+                need = int(e - c);
+            }
+            if (exact >= from && exact <= to) TakeExact(exact, e, pos, r, maxLen, &bestAt, &need);
+            if (need <= r && from < exact && from <= to) {
+                const int v = pos - from < r ? int(pos - from) : r;
+                if (v >= need) {
+                    bestAt = from;
+                    need = v;
+                }
+            }
+        }
+        // Longer than r: only a place with exactly r bytes of b left can match, in a run
+        // followed by the byte that follows pos's.
+        if (r < maxLen) {
+            const int32_t want = m_data[pos + r];
+            for (; n >= 0 && n >= oldest;) {
+                const DataMatrix::Run& run = m_runs[n & m_runMask];
+                n = run.previous;
+                if (run.end - 3 < low) break;
+                if (run.after != want || run.end - run.start < r) continue;
+                const int32_t exact = run.end - r;
+                if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
+            }
+        }
+        return Found(bestAt, need, pos);
+    }
+
+    static MatchResult Found(int32_t bestAt, int need, int32_t pos) {
+        if (bestAt < 0) return MatchResult{};
+        return MatchResult{need, uint32_t(pos - bestAt)};
+    }
+
+    // The place of a run [.., e) with exactly r bytes of b left matches them and whatever
+    // follows both runs.
+    void TakeExact(int32_t exact, int32_t e, int32_t pos, int r, int maxLen, int32_t* bestAt, int* need) const {
+        if (pos - exact < *need) return;
+        int v = r;
+        if (r < maxLen) v += match_detail::MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
+        if (v > pos - exact) v = int(pos - exact);
+        if (v >= *need) {
+            *bestAt = exact;
+            *need = v;
+        }
+    }
+
+    // Puts the runs that have a place a search at pos may take on their byte's list.
+    void RegisterRuns(int32_t pos) {
+        const int32_t count = m_matrix.RunCount();
+        while (m_registered < count) {
+            DataMatrix::Run& run = m_runs[m_registered & m_runMask];
+            if (run.start > pos - 3) break;
+            int32_t& head = m_runHeads[m_data[run.start]];
+            run.previous = head;
+            head = m_registered++;
+        }
+    }
+
+    // The kLongKey bytes at pos, whose first three are one byte, are all that byte.
+    bool UniformFrom(int32_t pos) const {
+        const unsigned char b = m_data[pos];
+        for (int k = 3; k < kLongKey; ++k)
+            if (m_data[pos + k] != b) return false;
+        return true;
+    }
+
+    bool SearchLongChain(int32_t pos, int32_t low, int shorter, MatchResult* found, int maxLen) {
+        int32_t longer = m_longLinks[pos & m_mask];
+        while (longer > pos - kLongKey) longer = m_longLinks[longer & m_mask];
+        if (longer < low) return false;
+        const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
+        *found = Walk(m_longLinks, longer, pos, low, need, maxLen);
+        return found->length >= 0;
+    }
+
+    void StartLongKeys(int32_t pos) {
+        const int32_t low = pos > match_detail::kWindow ? pos - match_detail::kWindow : 0;
+        m_longLinks = m_matrix.LinkLongKeys(low);
+        if (!m_longLinks) m_walkBudget = INT64_MAX; // no memory: carry on with short keys
+    }
+
+    // Following the long chains too costs about as much as a few short-chain places per
+    // search; they pay where searches keep meeting more than this many.
+    static constexpr int64_t kWalkedPerSearch = 12;
+    static constexpr int64_t kWalkedAtStart = 50000;
+
+    DataMatrix& m_matrix;
+    const unsigned char* const m_data;
+    const int32_t m_size;
+    const int32_t* const m_links;
+    const int32_t m_mask;
+    const int m_key0;
+    int32_t m_zeroFloor = 0; // 1 once position 0 has been handed out
+    const int32_t* m_longLinks = nullptr;
+    int64_t m_walked = 0;
+    int64_t m_walkBudget = kWalkedAtStart;
+    DataMatrix::Run* const m_runs;
+    const int32_t m_runMask;
+    int32_t m_registered = 0;  // runs on their byte's list
+    int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
+};
