@@ -255,8 +255,12 @@ private:
     }
 
     // Puts the runs that have a place a search at pos may take on their byte's list.
+    // Runs no search has asked for since their records were reused lie far before the
+    // window (a ring of runs spans more than a slice and a window): they are passed over.
     void RegisterRuns(int32_t pos) {
         const int32_t count = m_matrix.RunCount();
+        const int32_t oldest = count - m_runMask - 1;
+        if (m_registered < oldest) m_registered = oldest;
         while (m_registered < count) {
             DataMatrix::Run& run = m_runs[m_registered & m_runMask];
             if (run.start > pos - 3) break;

@@ -307,6 +307,23 @@ TEST(Compressor, MatchesTheReferenceAroundRuns) {
              return all;
          }()},
         {"more short runs than records kept", shortRuns},
+        {"runs that no token starts in, then runs that tokens do start in", [&] {
+             // Blocks of 18 bytes repeat at a distance below the window, so that after the
+             // first round every token is an 18-byte copy starting at a block's first byte.
+             Bytes period;
+             for (int block = 0; block < 200; ++block) {
+                 period.push_back('Q');
+                 for (int k = 0; k < 13; ++k) period.push_back(static_cast<unsigned char>('b' + rng() % 24));
+                 period.insert(period.end(), {'a', 'a', 'a', 'z'});
+             }
+             Bytes all;
+             while (all.size() < 700000) all.insert(all.end(), period.begin(), period.end());
+             for (int k = 0; k < 60; ++k) {
+                 all.insert(all.end(), size_t(3 + k % 4), 'a');
+                 all.push_back(static_cast<unsigned char>('b' + rng() % 3));
+             }
+             return all;
+         }()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.meaning);
