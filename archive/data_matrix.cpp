@@ -88,7 +88,7 @@ void DataMatrix::NoteRun(int32_t p) {
     const unsigned char b = m_data[p];
     int32_t e = p + 3;
     while (e < m_size && m_data[e] == b) ++e;
-    m_runs[m_runCount & m_runMask] = Run{p, e, -1, e < m_size ? int32_t(m_data[e]) : -1};
+    m_runs[m_runCount & m_runMask] = Run{p, e, -1, e < m_size ? int32_t(m_data[e]) : -1, -1};
     ++m_runCount;
     m_runPlacesEnd = e - 2;
 }

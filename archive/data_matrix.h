@@ -50,6 +50,7 @@ public:
         int32_t end;      // first position after the run
         int32_t previous; // number of the previous run of the same byte, or -1
         int32_t after;    // the byte at end, or -1 at the end of the input
+        int32_t previousAlike; // ... of the same byte and followed by the same byte
     };
     // Runs are numbered in the order of their starts and kept modulo RunMask() + 1.
     Run* Runs() const { return m_runs; }

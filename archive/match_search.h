@@ -103,7 +103,6 @@ public:
     explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
           m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {
-        std::memset(m_runHeads, 0xFF, sizeof m_runHeads);
     }
 
     // Links the positions of the next slice; returns the first position still unlinked.
@@ -236,11 +235,14 @@ private:
         // followed by the byte that follows pos's.
         if (r < maxLen) {
             const int32_t want = m_data[pos + r];
-            for (; n >= 0 && n >= oldest;) {
-                const DataMatrix::Run& run = m_runs[n & m_runMask];
-                n = run.previous;
+            // The runs so followed, from the first one not yet weighed on.
+            int32_t m = m_alikeHeads[AlikeBucket(b, want)];
+            while (m > n) m = m_runs[m & m_runMask].previousAlike;
+            for (; m >= 0 && m >= oldest;) {
+                const DataMatrix::Run& run = m_runs[m & m_runMask];
+                m = run.previousAlike;
                 if (run.end - 3 < low) break;
-                if (run.after != want || run.end - run.start < r) continue;
+                if (run.after != want || m_data[run.start] != b || run.end - run.start < r) continue;
                 const int32_t exact = run.end - r;
                 if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
             }
@@ -270,16 +272,29 @@ private:
     // Runs no search has asked for since their records were reused lie far before the
     // window (a ring of runs spans more than a slice and a window): they are passed over.
     void RegisterRuns(int32_t pos) {
+        // Most small files never search a run: their lists start empty only when needed.
+        if (!m_listsReady) {
+            std::memset(m_runHeads, 0xFF, sizeof m_runHeads);
+            std::memset(m_alikeHeads, 0xFF, sizeof m_alikeHeads);
+            m_listsReady = true;
+        }
         const int32_t count = m_matrix.RunCount();
         const int32_t oldest = count - m_runMask - 1;
         if (m_registered < oldest) m_registered = oldest;
         while (m_registered < count) {
             DataMatrix::Run& run = m_runs[m_registered & m_runMask];
             if (run.start > pos - 3) break;
-            int32_t& head = m_runHeads[m_data[run.start]];
-            run.previous = head;
-            head = m_registered++;
+            const unsigned char b = m_data[run.start];
+            run.previous = m_runHeads[b];
+            m_runHeads[b] = m_registered;
+            int32_t& alike = m_alikeHeads[AlikeBucket(b, run.after)];
+            run.previousAlike = alike;
+            alike = m_registered++;
         }
+    }
+
+    static uint32_t AlikeBucket(unsigned char b, int32_t after) {
+        return (uint32_t(b) * 0x9E3779B1u + uint32_t(after + 1) * 0x85EBCA77u) >> (32 - kAlikeBits);
     }
 
     // The kLongKey bytes at pos, whose first three are one byte, are all that byte.
@@ -323,5 +338,9 @@ private:
     DataMatrix::Run* const m_runs;
     const int32_t m_runMask;
     int32_t m_registered = 0;  // runs on their byte's list
+    bool m_listsReady = false;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
+    static constexpr int kAlikeBits = 10;
+    // per hash of a run's byte and the byte after it, the number of the newest such run
+    int32_t m_alikeHeads[1 << kAlikeBits];
 };
