@@ -1,5 +1,7 @@
 #include "common/replacement_file.h"
 
+#include <new>
+
 #include "common/file_io.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
@@ -19,8 +21,13 @@ bool ReplacementFile::Create() {
     if (!prefix.empty() && platform::IsSeparator(prefix.back())) prefix.pop_back();
     m_file = platform::CreateUniqueFile(FolderOf(m_target), "~" + prefix, &m_tempPath);
     // Large writes: rebuilding an archive of many small entries should not cost a system
-    // call per entry.
-    if (m_file) std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
+    // call per entry. The buffer is ours: given none, some C libraries keep their own
+    // few kilobytes whatever size is asked for.
+    constexpr size_t kBufferSize = 1 << 20;
+    if (m_file) {
+        m_buffer.reset(new (std::nothrow) char[kBufferSize]);
+        if (m_buffer) std::setvbuf(m_file, m_buffer.get(), _IOFBF, kBufferSize);
+    }
     return m_file != nullptr;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class ReplacementFile {
@@ -25,6 +26,7 @@ public:
 private:
     std::string m_target;
     std::string m_tempPath;
+    std::unique_ptr<char[]> m_buffer; // outlives m_file: every path closes the file first
     FILE* m_file = nullptr;
 };
 
