@@ -59,6 +59,9 @@ int EntryDataWriter::WriteBytes(const void* bytes, size_t n) {
 }
 
 int EntryDataWriter::WriteFile(FILE* source, const std::string& sourcePath, ZbkEntry* record) {
+    // Reads go in large blocks to buffers of ours: a buffer of the stream's own would only
+    // cost one more system call per file to size it.
+    std::setvbuf(source, nullptr, _IONBF, 0);
     if (record->packingMethod == MethodCompressed) {
         bool stored = false;
         int result = TryCompress(source, sourcePath, record, &stored);
