@@ -125,6 +125,12 @@ public:
         // leaving it out raises the window start.
         const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
         if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
+        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
+        const int shorter = run.length < 2 ? 2 : run.length;
+        if (m_period && shorter < maxLen) {
+            MatchResult periodic;
+            if (PeriodicMatch(pos, low, maxLen, &periodic)) return periodic;
+        }
         const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
         int32_t c = 0;
         if (!inRun) {
@@ -132,8 +138,6 @@ public:
             while (c > pos - 3) c = m_links[c & m_mask];
             if (c < low) return run;
         }
-        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
-        const int shorter = run.length < 2 ? 2 : run.length;
         if (shorter >= maxLen) return run;
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
         // bytes are all one; when none does, the answer is shorter and the short chain or
@@ -175,6 +179,7 @@ private:
                 bestAt = better ? c : bestAt;
                 need = better ? n : need;
             }
+            if (need == maxLen && walked > kPeriodicWalk) FindPeriod(pos, maxLen);
         } else {
             for (; c >= low; c = links[c & m_mask]) {
                 ++walked;
@@ -238,14 +243,17 @@ private:
             // The runs so followed, from the first one not yet weighed on.
             int32_t m = m_alikeHeads[AlikeBucket(b, want)];
             while (m > n) m = m_runs[m & m_runMask].previousAlike;
+            int32_t visited = 0;
             for (; m >= 0 && m >= oldest;) {
                 const DataMatrix::Run& run = m_runs[m & m_runMask];
                 m = run.previousAlike;
                 if (run.end - 3 < low) break;
+                ++visited;
                 if (run.after != want || m_data[run.start] != b || run.end - run.start < r) continue;
                 const int32_t exact = run.end - r;
                 if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
             }
+            if (need == maxLen && visited > kPeriodicWalk) FindPeriod(pos, maxLen);
         }
         return Found(bestAt, need, pos);
     }
@@ -297,6 +305,48 @@ private:
         return (uint32_t(b) * 0x9E3779B1u + uint32_t(after + 1) * 0x85EBCA77u) >> (32 - kAlikeBits);
     }
 
+    // Data that repeats with a short period (a texture of one colour, a table of equal
+    // records) puts a place that matches all maxLen bytes every period back through the
+    // window, and a walk from the newest would meet each of them to find the farthest.
+    // The farthest is by definition the first place from the window start that matches
+    // all maxLen bytes; once a walk has shown a period and the whole window repeats with
+    // it, such a place lies within one period of the start, so only those few are tried.
+    bool PeriodicMatch(int32_t pos, int32_t low, int maxLen, MatchResult* found) {
+        const int32_t q = m_period;
+        const int32_t top = pos + maxLen - q; // every byte up to pos + maxLen repeats q back
+        // Where the data stops repeating the period is forgotten, until a walk shows one again.
+        for (; m_periodTo < top; ++m_periodTo) {
+            if (m_data[m_periodTo] != m_data[m_periodTo + q]) {
+                m_period = 0;
+                return false;
+            }
+        }
+        while (m_periodFrom > low && m_data[m_periodFrom - 1] == m_data[m_periodFrom - 1 + q]) --m_periodFrom;
+        if (m_periodFrom > low) return false;
+        const int32_t farthest = low + (pos - low) % q;
+        if (farthest > pos - maxLen) return false;
+        for (int32_t c = low; c <= farthest; ++c) {
+            if (match_detail::MatchLength(m_data + c, m_data + pos, maxLen, false) == maxLen) {
+                *found = MatchResult{maxLen, uint32_t(pos - c)};
+                return true;
+            }
+        }
+        return false; // the window did not repeat after all: search as usual
+    }
+
+    // After a long walk to a match of maxLen bytes: the shortest distance at which those
+    // bytes repeat, if it is short, is worth trying as the period.
+    void FindPeriod(int32_t pos, int maxLen) {
+        for (int32_t q = 3; q <= kMaxPeriod && q <= pos; ++q) {
+            if (std::memcmp(m_data + pos - q, m_data + pos, size_t(maxLen)) != 0) continue;
+            if (q != m_period) {
+                m_period = q;
+                m_periodFrom = m_periodTo = pos;
+            }
+            return;
+        }
+    }
+
     // The kLongKey bytes at pos, whose first three are one byte, are all that byte.
     bool UniformFrom(int32_t pos) const {
         const unsigned char b = m_data[pos];
@@ -323,6 +373,10 @@ private:
     // Following the long chains too costs about as much as a few short-chain places per
     // search; they pay where searches keep meeting more than this many.
     static constexpr int64_t kWalkedPerSearch = 12;
+    // Periods up to this length are worth computing (longer ones leave few places per
+    // window), and only after a walk that met more places than this.
+    static constexpr int32_t kMaxPeriod = 32;
+    static constexpr int64_t kPeriodicWalk = 32;
     static constexpr int64_t kWalkedAtStart = 50000;
 
     DataMatrix& m_matrix;
@@ -339,6 +393,9 @@ private:
     const int32_t m_runMask;
     int32_t m_registered = 0;  // runs on their byte's list
     bool m_listsReady = false;
+    int32_t m_period = 0;     // the period last shown by a walk, 0 for none
+    int32_t m_periodFrom = 0; // every byte at y in [from, to) equals the byte at y + m_period
+    int32_t m_periodTo = 0;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
     static constexpr int kAlikeBits = 10;
     // per hash of a run's byte and the byte after it, the number of the newest such run

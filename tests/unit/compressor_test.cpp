@@ -332,4 +332,53 @@ TEST(Compressor, MatchesTheReferenceAroundRuns) {
     }
 }
 
+// Data that repeats with a short period puts a full-length match every period back
+// through the window; the farthest one is computed rather than walked to, so the
+// period's start and end, changes of period and phase, and a broken repetition all count.
+TEST(Compressor, MatchesTheReferenceOnRepeatingData) {
+    std::mt19937 rng(13);
+    auto repeat = [](const Bytes& unit, size_t n) {
+        Bytes out;
+        while (out.size() < n) out.push_back(unit[out.size() % unit.size()]);
+        return out;
+    };
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    auto random = [&](size_t n) { return Generate(Kind::Random, n, rng); };
+    const Bytes rgba = {0xFF, 0x20, 0x10, 0xFF}, red = {0xFF, 0x00, 0x00, 0xFF};
+    Bytes broken = repeat(Text("abcdefg"), 30000);
+    broken[20000] = 'x';
+    const struct {
+        const char* meaning;
+        Bytes file;
+    } cases[] = {
+        {"three bytes again and again", repeat(Text("abc"), 60000)},
+        {"pixels of two colours in turn", join({repeat(rgba, 9000), repeat(red, 20000), repeat(rgba, 9000), random(50)})},
+        {"periods 17, 32 and 33 after each other",
+         join({repeat(random(17), 20000), repeat(random(32), 20000), repeat(random(33), 20000)})},
+        {"a repetition from the first byte, against the space prefix", repeat(Text("  x"), 30000)},
+        {"one byte broken inside a long repetition", broken},
+        {"the phase shifts by one byte", join({repeat(Text("abcd"), 10001), repeat(Text("bcda"), 10000)})},
+        {"short stretches between random bytes", [&] {
+             Bytes all;
+             while (all.size() < 120000) {
+                 Bytes unit = random(3 + rng() % 30);
+                 Bytes part = repeat(unit, 40 + rng() % 6000);
+                 all.insert(all.end(), part.begin(), part.end());
+                 Bytes noise = random(rng() % 40);
+                 all.insert(all.end(), noise.begin(), noise.end());
+             }
+             return all;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.meaning);
+        ExpectSameAsReference(c.file);
+        if (HasFatalFailure()) return;
+    }
+}
+
 } // namespace
