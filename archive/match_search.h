@@ -127,11 +127,11 @@ public:
         if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
         const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
         const int shorter = run.length < 2 ? 2 : run.length;
+        const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
         if (m_period && shorter < maxLen) {
             MatchResult periodic;
-            if (PeriodicMatch(pos, low, maxLen, &periodic)) return periodic;
+            if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
         }
-        const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
         int32_t c = 0;
         if (!inRun) {
             c = m_links[pos & m_mask];
@@ -309,9 +309,11 @@ private:
     // records) puts a place that matches all maxLen bytes every period back through the
     // window, and a walk from the newest would meet each of them to find the farthest.
     // The farthest is by definition the first place from the window start that matches
-    // all maxLen bytes; once a walk has shown a period and the whole window repeats with
-    // it, such a place lies within one period of the start, so only those few are tried.
-    bool PeriodicMatch(int32_t pos, int32_t low, int maxLen, MatchResult* found) {
+    // all maxLen bytes. Once a walk has shown a period, the stretch that repeats it is
+    // followed: its first full match lies within one period of its start, so only those
+    // few places are tried. When the stretch starts inside the window, the places before
+    // it are walked as usual (a search starting in a run then takes the usual way).
+    bool PeriodicMatch(int32_t pos, int32_t low, int maxLen, bool inRun, MatchResult* found) {
         const int32_t q = m_period;
         const int32_t top = pos + maxLen - q; // every byte up to pos + maxLen repeats q back
         // Where the data stops repeating the period is forgotten, until a walk shows one again.
@@ -322,16 +324,24 @@ private:
             }
         }
         while (m_periodFrom > low && m_data[m_periodFrom - 1] == m_data[m_periodFrom - 1 + q]) --m_periodFrom;
-        if (m_periodFrom > low) return false;
-        const int32_t farthest = low + (pos - low) % q;
+        const int32_t from = m_periodFrom > low ? m_periodFrom : low;
+        if (from > low && inRun) return false;
+        const int32_t farthest = from + (pos - from) % q;
         if (farthest > pos - maxLen) return false;
-        for (int32_t c = low; c <= farthest; ++c) {
-            if (match_detail::MatchLength(m_data + c, m_data + pos, maxLen, false) == maxLen) {
-                *found = MatchResult{maxLen, uint32_t(pos - c)};
-                return true;
-            }
+        int32_t first = -1;
+        for (int32_t c = from; c <= farthest && first < 0; ++c)
+            if (match_detail::MatchLength(m_data + c, m_data + pos, maxLen, false) == maxLen) first = c;
+        if (first < 0) return false; // the stretch did not repeat after all: search as usual
+        *found = MatchResult{maxLen, uint32_t(pos - first)};
+        if (from == low) return true;
+        // The short chain from that place on leads to the places before the stretch.
+        int32_t c = m_links[first & m_mask];
+        while (c >= from) c = m_links[c & m_mask];
+        if (c >= low) {
+            MatchResult older = Walk(m_links, c, pos, low, maxLen, maxLen);
+            if (older.length >= 0) *found = older;
         }
-        return false; // the window did not repeat after all: search as usual
+        return true;
     }
 
     // After a long walk to a match of maxLen bytes: the shortest distance at which those

@@ -85,8 +85,23 @@ Bytes GeneratedText(size_t n) {
     return Bytes(text.begin(), text.begin() + n);
 }
 
+// Flat areas of one colour, four bytes a pixel, as in the textures games ship: data that
+// repeats with a short period.
+Bytes Pixels(size_t n) {
+    std::mt19937 rng(4);
+    Bytes out;
+    while (out.size() < n) {
+        const uint32_t colour = rng();
+        const size_t pixels = 1024 + rng() % 16384;
+        for (size_t k = 0; k < pixels; ++k)
+            for (int b = 0; b < 4; ++b) out.push_back(static_cast<unsigned char>(colour >> (8 * b)));
+    }
+    out.resize(n);
+    return out;
+}
+
 struct DataSets {
-    Bytes text, source, binary, twoLetters, fourLetters;
+    Bytes text, source, binary, twoLetters, fourLetters, pixels;
 };
 
 const DataSets& Data() {
@@ -99,6 +114,7 @@ const DataSets& Data() {
         d.binary = ReadFile("/proc/self/exe", kLarge);
         d.twoLetters = Letters(2, kLarge);
         d.fourLetters = Letters(4, kLarge);
+        d.pixels = Pixels(kLarge);
         return d;
     }();
     return sets;
@@ -175,6 +191,7 @@ void RegisterAll() {
         {"binary", {d.binary}},
         {"two_letters", {d.twoLetters}},
         {"four_letters", {d.fourLetters}},
+        {"pixels", {d.pixels}},
         {"text_4KiB", Slices(d.text, 4096, 64)},
         {"source_4KiB", Slices(d.source, 4096, 64)},
         {"text_256B", Slices(d.text, 256, 256)},

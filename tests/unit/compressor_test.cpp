@@ -357,6 +357,8 @@ TEST(Compressor, MatchesTheReferenceOnRepeatingData) {
     } cases[] = {
         {"three bytes again and again", repeat(Text("abc"), 60000)},
         {"pixels of two colours in turn", join({repeat(rgba, 9000), repeat(red, 20000), repeat(rgba, 9000), random(50)})},
+        {"a colour again within the window",
+         join({random(3000), repeat(rgba, 600), repeat(red, 1200), repeat(rgba, 3000), random(20), repeat(red, 900)})},
         {"periods 17, 32 and 33 after each other",
          join({repeat(random(17), 20000), repeat(random(32), 20000), repeat(random(33), 20000)})},
         {"a repetition from the first byte, against the space prefix", repeat(Text("  x"), 30000)},
