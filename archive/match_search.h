@@ -102,8 +102,7 @@ class MatchSearch {
 public:
     explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
-          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {
-    }
+          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {}
 
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
