@@ -349,8 +349,10 @@ private:
         for (int32_t q = 3; q <= kMaxPeriod && q <= pos; ++q) {
             if (std::memcmp(m_data + pos - q, m_data + pos, size_t(maxLen)) != 0) continue;
             if (q != m_period) {
+                // Known so far: nothing; the stretch is grown from the end of the bytes at
+                // pos that must repeat, so that no byte past them is read.
                 m_period = q;
-                m_periodFrom = m_periodTo = pos;
+                m_periodFrom = m_periodTo = pos + maxLen - q > 0 ? pos + maxLen - q : 0;
             }
             return;
         }

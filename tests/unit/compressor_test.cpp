@@ -364,6 +364,22 @@ TEST(Compressor, MatchesTheReferenceOnRepeatingData) {
         {"a repetition from the first byte, against the space prefix", repeat(Text("  x"), 30000)},
         {"one byte broken inside a long repetition", broken},
         {"the phase shifts by one byte", join({repeat(Text("abcd"), 10001), repeat(Text("bcda"), 10000)})},
+        // Periods longer than the bytes left at the last searches.
+        {"a period of 29 bytes up to the last byte", repeat(random(29), 5000 + 29 * 40 + 7)},
+        {"a period of 32 bytes up to the last byte", join({random(100), repeat(random(32), 6000 + 19)})},
+        {"a period found 25 bytes before the end", [&] {
+             // Many places start alike, so the search at the second copy walks far and
+             // then tries the copy's distance as a period; one more search follows.
+             auto letters = [&](size_t n) {
+                 Bytes b(n);
+                 for (auto& x : b) x = static_cast<unsigned char>('a' + rng() % 26);
+                 return b;
+             };
+             Bytes all;
+             for (int k = 0; k < 40; ++k) all = join({all, letters(10), Text("ABC")});
+             Bytes copy = join({Text("ABC"), letters(15)});
+             return join({all, Text("!"), copy, letters(11), Text("?"), copy, letters(7)});
+         }()},
         {"short stretches between random bytes", [&] {
              Bytes all;
              while (all.size() < 120000) {
