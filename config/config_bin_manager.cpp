@@ -74,6 +74,18 @@ int CConfigBinManager::ReadString(OwnedString* out) {
     return terminated ? 0 : static_cast<int>(E_BAD_DATA);
 }
 
+int CConfigBinManager::DecodeConstantEntries(int32_t count, CConfigTextWriter& out) {
+    for (int32_t i = 0; i < count; ++i) {
+        OwnedString name;
+        if (int r = ReadString(&name)) return r;
+        int32_t value = 0;
+        if (!m_reader.ReadI32(&value)) return E_EREAD;
+        if (*name.p) out.DefineLine(name.p, value);
+        if (!out.Ok()) return E_NO_MEMORY;
+    }
+    return 0;
+}
+
 int CConfigBinManager::ReadHeader(tHeaderData* headerData) {
     return Guarded([&] { return ReadHeaderUnguarded(headerData); });
 }

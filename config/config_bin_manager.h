@@ -62,6 +62,9 @@ protected:
     // Reads a zero-terminated string into *out: 0; 11 when not even its first byte can be read
     // or memory runs out; 12 when the file ends before its terminator.
     int ReadString(OwnedString* out);
+    // The `count` name and value pairs of a constants table as define lines (nameless ones
+    // are skipped): a host result code.
+    int DecodeConstantEntries(int32_t count, CConfigTextWriter& out);
     // The element block of an array of `count` elements; both layouts share the element
     // kinds and differ only in how a string element is stored.
     int DecodeArrayElements(int32_t count);

@@ -214,14 +214,7 @@ int CKyrBinManager::DecodeConstants() {
         if (!m_constantsBuffer || !m_constantsBuffer->Data()) return E_NO_MEMORY;
         CConfigTextWriter constants(*m_constantsBuffer, m_depth);
         constants.ConstantsHeading();
-        for (int32_t i = 0; i < count; ++i) {
-            OwnedString name;
-            if (int r = ReadString(&name)) return r;
-            int32_t value = 0;
-            if (!m_reader.ReadI32(&value)) return E_EREAD;
-            if (*name.p) constants.DefineLine(name.p, value);
-            if (!constants.Ok()) return E_NO_MEMORY;
-        }
+        if (int r = DecodeConstantEntries(count, constants)) return r;
         constants.ConstantsEnd();
         if (!constants.Ok()) return E_NO_MEMORY;
     }

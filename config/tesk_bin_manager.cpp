@@ -68,14 +68,7 @@ int CTeskBinManager::DecodeConstants() {
     if (!m_reader.ReadI32(&count)) return E_EREAD;
     if (count >= 1) {
         m_out.ConstantsHeading();
-        for (int32_t i = 0; i < count; ++i) {
-            OwnedString name;
-            if (int r = ReadString(&name)) return r;
-            int32_t value = 0;
-            if (!m_reader.ReadI32(&value)) return E_EREAD;
-            if (*name.p) m_out.DefineLine(name.p, value);
-            if (!m_out.Ok()) return E_NO_MEMORY;
-        }
+        if (int r = DecodeConstantEntries(count, m_out)) return r;
         m_out.ConstantsEnd();
     }
     return ReportBytes(static_cast<int32_t>(m_fileSize - m_constantsOffset));
