@@ -144,10 +144,7 @@ int CZbkArchiveManager::CreateArchive(const char* packedFile, const std::string&
     m_entries->ClearEntries();
     m_archiveFile = std::fopen(packedFile, "w+b");
     if (!m_archiveFile) return E_ECREATE;
-    // Many small entries should not cost a system call each (see ReplacementFile).
-    constexpr size_t kBufferSize = 1 << 20;
-    if (!m_writeBuffer) m_writeBuffer.reset(new (std::nothrow) char[kBufferSize]);
-    if (m_writeBuffer) std::setvbuf(m_archiveFile, m_writeBuffer.get(), _IOFBF, kBufferSize);
+    m_writeBuffer = GiveWriteBuffer(m_archiveFile);
     int result = WriteNewArchive(subPath, srcPath, names);
     if (result == E_SUCCESS && std::fflush(m_archiveFile) != 0) result = E_EWRITE;
     if (result != E_SUCCESS) {

@@ -1,5 +1,7 @@
 #include "common/file_io.h"
 
+#include <new>
+
 #include "platform/platform.h"
 
 namespace {
@@ -18,6 +20,13 @@ void InjectIoFault(IoFault kind, int nthCall) { g_countdown[static_cast<int>(kin
 
 void ClearIoFaults() {
     for (int& n : g_countdown) n = 0;
+}
+
+std::unique_ptr<char[]> GiveWriteBuffer(FILE* file) {
+    constexpr size_t kBufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
+    if (buffer && std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize) != 0) buffer.reset();
+    return buffer;
 }
 
 bool WriteFully(FILE* file, const void* bytes, size_t n) {

@@ -4,11 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 // True when all n bytes were written.
 bool WriteFully(FILE* file, const void* bytes, size_t n);
 // Bytes read (fewer at the end of the file or on an error).
 size_t ReadUpTo(FILE* file, void* bytes, size_t n);
+// Gives a stream about to be written a 1 MiB buffer of its own, so that many small
+// entries do not cost a system call each (given no buffer, some C libraries keep their
+// few kilobytes whatever size is asked for). The buffer must outlive the stream; null,
+// and the stream as it was, when there is no memory for it.
+std::unique_ptr<char[]> GiveWriteBuffer(FILE* file);
 // Closes a file that was written; false when buffered data could not be flushed.
 bool CloseWritten(FILE* file);
 // platform::ReplaceFileAtomically, through the fault switch.

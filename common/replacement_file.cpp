@@ -1,7 +1,5 @@
 #include "common/replacement_file.h"
 
-#include <new>
-
 #include "common/file_io.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
@@ -20,14 +18,8 @@ bool ReplacementFile::Create() {
     std::string prefix = name && *name ? name : "kyrzbk";
     if (!prefix.empty() && platform::IsSeparator(prefix.back())) prefix.pop_back();
     m_file = platform::CreateUniqueFile(FolderOf(m_target), "~" + prefix, &m_tempPath);
-    // Large writes: rebuilding an archive of many small entries should not cost a system
-    // call per entry. The buffer is ours: given none, some C libraries keep their own
-    // few kilobytes whatever size is asked for.
-    constexpr size_t kBufferSize = 1 << 20;
-    if (m_file) {
-        m_buffer.reset(new (std::nothrow) char[kBufferSize]);
-        if (m_buffer) std::setvbuf(m_file, m_buffer.get(), _IOFBF, kBufferSize);
-    }
+    // Rebuilding an archive of many small entries should not cost a system call per entry.
+    if (m_file) m_buffer = GiveWriteBuffer(m_file);
     return m_file != nullptr;
 }
 
