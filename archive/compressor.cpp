@@ -42,8 +42,9 @@ struct Progress {
     int32_t reported = 0;
 };
 
-int Report(tProcessDataProc progress, const char* text, int count) {
-    return progress(const_cast<char*>(text), count);
+// True when a callback is set and answers the report with 0 (stop).
+bool Stopped(tProcessDataProc progress, const char* text, int count) {
+    return progress && progress(const_cast<char*>(text), count) == 0;
 }
 
 uint32_t ByteSum(const unsigned char* data, uint32_t begin, uint32_t end) {
@@ -103,8 +104,7 @@ int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Ou
         if (kReporting) {
             progress.sinceReport += consumed;
             if (progress.sinceReport >= 1024) {
-                if (progress.callback && Report(progress.callback, progress.name, progress.sinceReport) == 0)
-                    return false;
+                if (Stopped(progress.callback, progress.name, progress.sinceReport)) return false;
                 progress.reported += progress.sinceReport;
                 progress.sinceReport = 0;
             }
@@ -152,7 +152,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     const bool reporting = progressName != nullptr;
     Progress state{progressName, progress};
 
-    if (reporting && progress && Report(progress, kLoadingText, 0) == 0) return E_EABORTED;
+    if (reporting && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
 
     std::unique_ptr<DataMatrix> matrix;
     try {
@@ -171,7 +171,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     auto outOfMemory = [&]() {
         output.Release();
         matrix.reset();
-        if (progress && Report(progress, progressName, -state.reported) == 0) return int(E_EABORTED);
+        if (Stopped(progress, progressName, -state.reported)) return int(E_EABORTED);
         return int(E_NO_MEMORY);
     };
 
@@ -182,9 +182,9 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     if (encoded > 0) return encoded;
 
     if (reporting) {
-        if (progress && Report(progress, progressName, *size - state.reported) == 0) return E_EABORTED;
+        if (Stopped(progress, progressName, *size - state.reported)) return E_EABORTED;
         state.reported = *size;
-        if (progress && Report(progress, kChecksumText, 0) == 0) return E_EABORTED;
+        if (Stopped(progress, kChecksumText, 0)) return E_EABORTED;
     }
     uint32_t sum = ByteSum(input, kPrefix, end);
     if (output.capacity < written + 4 && !output.Grow(written + 4)) return outOfMemory();

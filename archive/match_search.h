@@ -133,8 +133,7 @@ public:
         }
         int32_t c = 0;
         if (!inRun) {
-            c = m_links[pos & m_mask];
-            while (c > pos - 3) c = m_links[c & m_mask];
+            c = Before(m_links, pos, pos - 2);
             if (c < low) return run;
         }
         if (shorter >= maxLen) return run;
@@ -156,6 +155,14 @@ public:
     }
 
 private:
+    // The newest place before `bound` on the chain through `at` (at itself not counted),
+    // or one out of every window.
+    KYRZBK_INLINE int32_t Before(const int32_t* links, int32_t at, int32_t bound) const {
+        int32_t c = links[at & m_mask];
+        while (c >= bound) c = links[c & m_mask];
+        return c;
+    }
+
     // Newest first: a place replaces the best so far when it is at least as long, so the
     // farthest of the longest wins. Until one is found it must reach `need`.
     KYRZBK_INLINE MatchResult Walk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
@@ -193,8 +200,7 @@ private:
         }
         m_walked += walked;
         m_walkBudget += kWalkedPerSearch;
-        if (bestAt < 0) return MatchResult{};
-        return MatchResult{need, uint32_t(pos - bestAt)};
+        return Found(bestAt, need, pos);
     }
 
     // A search whose first three bytes are one repeated byte b meets only places in runs of
@@ -334,8 +340,7 @@ private:
         *found = MatchResult{maxLen, uint32_t(pos - first)};
         if (from == low) return true;
         // The short chain from that place on leads to the places before the stretch.
-        int32_t c = m_links[first & m_mask];
-        while (c >= from) c = m_links[c & m_mask];
+        const int32_t c = Before(m_links, first, from);
         if (c >= low) {
             MatchResult older = Walk(m_links, c, pos, low, maxLen, maxLen);
             if (older.length >= 0) *found = older;
@@ -367,8 +372,7 @@ private:
     }
 
     bool SearchLongChain(int32_t pos, int32_t low, int shorter, MatchResult* found, int maxLen) {
-        int32_t longer = m_longLinks[pos & m_mask];
-        while (longer > pos - kLongKey) longer = m_longLinks[longer & m_mask];
+        const int32_t longer = Before(m_longLinks, pos, pos - kLongKey + 1);
         if (longer < low) return false;
         const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
         *found = Walk(m_longLinks, longer, pos, low, need, maxLen);
