@@ -29,17 +29,23 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data),
     m_hashBits = CeilLog2(size);
     if (m_hashBits < kMinHashBits) m_hashBits = kMinHashBits;
     if (m_hashBits > kMaxHashBits) m_hashBits = kMaxHashBits;
-    const size_t heads = size_t(1) << m_hashBits;
     const int32_t ring = m_size <= kRing ? int32_t(1) << CeilLog2(size) : kRing;
     m_mask = ring - 1;
     const int32_t runs = m_size / 3 + 2 < kRunRing ? int32_t(1) << CeilLog2(uint32_t(m_size / 3 + 2)) : kRunRing;
     m_runMask = runs - 1;
-    m_memory = std::malloc((heads + size_t(ring)) * sizeof(int32_t) + size_t(runs) * sizeof(Run));
+    m_memory = AllocateChains(&m_short, size_t(runs) * sizeof(Run));
     if (!m_memory) throw int(E_NO_MEMORY);
-    m_short.heads = static_cast<int32_t*>(m_memory);
-    m_short.previous = m_short.heads + heads;
     m_runs = reinterpret_cast<Run*>(m_short.previous + ring);
-    std::memset(m_short.heads, 0xFF, heads * sizeof(int32_t));
+}
+
+void* DataMatrix::AllocateChains(Chains* chains, size_t extra) const {
+    const size_t heads = size_t(1) << m_hashBits;
+    void* memory = std::malloc((heads + size_t(m_mask) + 1) * sizeof(int32_t) + extra);
+    if (!memory) return nullptr;
+    chains->heads = static_cast<int32_t*>(memory);
+    chains->previous = chains->heads + heads;
+    std::memset(chains->heads, 0xFF, heads * sizeof(int32_t));
+    return memory;
 }
 
 DataMatrix::~DataMatrix() {
@@ -104,12 +110,8 @@ int32_t DataMatrix::LinkNext() {
 }
 
 const int32_t* DataMatrix::LinkLongKeys(int32_t from) {
-    const size_t heads = size_t(1) << m_hashBits;
-    m_longMemory = std::malloc((heads + size_t(m_mask) + 1) * sizeof(int32_t));
+    m_longMemory = AllocateChains(&m_long, 0);
     if (!m_longMemory) return nullptr;
-    m_long.heads = static_cast<int32_t*>(m_longMemory);
-    m_long.previous = m_long.heads + heads;
-    std::memset(m_long.heads, 0xFF, heads * sizeof(int32_t));
     Link<kLongKey>(m_long, from, m_linkedEnd);
     return m_long.previous;
 }

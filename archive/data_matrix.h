@@ -22,7 +22,6 @@
 constexpr int kLongKey = 6;
 
 // The index of one compression call; MatchSearch runs the searches over it.
-
 class DataMatrix {
 public:
     // Throws the int 11 when memory runs out.
@@ -62,6 +61,9 @@ private:
         int32_t* heads = nullptr;    // newest linked position per hash, -1 for none
         int32_t* previous = nullptr; // per position, the previous one with the same hash, or -1
     };
+    // Memory for chains of the index's size, heads empty, with `extra` bytes behind the
+    // links; null when there is none.
+    void* AllocateChains(Chains* chains, size_t extra) const;
     template <int KeyLength> void Link(const Chains& chains, int32_t start, int32_t end);
     // Records the run that starts at p, unless p lies in the last one recorded.
     void NoteRun(int32_t p);
