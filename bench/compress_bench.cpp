@@ -122,27 +122,24 @@ const DataSets& Data() {
 
 using Compressor = int (*)(unsigned char**, int32_t*, const char*, tProcessDataProc);
 
-Bytes CompressToBytes(Compressor compress, const Bytes& file) {
-    size_t n = kPrefix + file.size();
-    auto* data = static_cast<unsigned char*>(std::malloc(n));
-    std::memset(data, 0x20, kPrefix);
-    std::memcpy(data + kPrefix, file.data(), file.size());
-    int32_t size = int32_t(n);
-    Bytes stream;
-    if (compress(&data, &size, nullptr, nullptr) == 0) stream.assign(data, data + size);
-    std::free(data);
-    return stream;
-}
-
-size_t CompressOnce(Compressor compress, const Bytes& file) {
+// Compresses the file behind the space prefix, as the archive writer hands it over: the
+// stream's length (0 on failure), and the stream itself when `stream` is given.
+size_t CompressOnce(Compressor compress, const Bytes& file, Bytes* stream = nullptr) {
     size_t n = kPrefix + file.size();
     auto* data = static_cast<unsigned char*>(std::malloc(n));
     std::memset(data, 0x20, kPrefix);
     std::memcpy(data + kPrefix, file.data(), file.size());
     int32_t size = int32_t(n);
     int result = compress(&data, &size, nullptr, nullptr);
+    if (result == 0 && stream) stream->assign(data, data + size);
     std::free(data);
     return result == 0 ? size_t(size) : 0;
+}
+
+Bytes CompressToBytes(Compressor compress, const Bytes& file) {
+    Bytes stream;
+    CompressOnce(compress, file, &stream);
+    return stream;
 }
 
 size_t DeflateOnce(const Bytes& file) {
