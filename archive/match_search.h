@@ -113,28 +113,26 @@ public:
     // usually shows that no place can match.
     KYRZBK_INLINE MatchResult BestMatch(int32_t pos) {
         using namespace match_detail;
-        const int32_t remaining = m_size - pos;
         MatchResult run;
         const unsigned char first = m_data[pos];
         if (first == m_data[pos - 1] || first == m_data[pos - 2]) {
             run = FindRunMatch(m_data, uint32_t(m_size), uint32_t(pos));
             if (run.length == kMaxLength) return run;
         }
-        // From here on this is the matrix search. Position 0 is the oldest of all, so
-        // leaving it out raises the window start.
-        const int32_t low = pos > kWindow ? pos - kWindow : m_zeroFloor;
-        if (!m_zeroFloor && (first | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
-        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
-        const int shorter = run.length < 2 ? 2 : run.length;
+        // From here on this is the matrix search.
+        const int32_t low = pos > kWindow ? pos - kWindow : LowNearStart(pos);
         const bool inRun = first == m_data[pos + 1] && first == m_data[pos + 2];
-        if (m_period && shorter < maxLen) {
-            MatchResult periodic;
-            if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
-        }
         int32_t c = 0;
         if (!inRun) {
             c = Before(m_links, pos, pos - 2);
             if (c < low) return run;
+        }
+        const int32_t remaining = m_size - pos;
+        const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
+        const int shorter = run.length < 2 ? 2 : run.length;
+        if (m_period && shorter < maxLen) {
+            MatchResult periodic;
+            if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
         }
         if (shorter >= maxLen) return run;
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
@@ -155,6 +153,15 @@ public:
     }
 
 private:
+    // The window start of a matrix search within the first window. Position 0 is the
+    // oldest of all, and the original matrix hands it out once only, to the first search
+    // of its two-byte key: leaving it out then raises the window start.
+    int32_t LowNearStart(int32_t pos) {
+        const int32_t low = m_zeroFloor;
+        if (!m_zeroFloor && (m_data[pos] | m_data[pos + 1] << 8) == m_key0) m_zeroFloor = 1;
+        return low;
+    }
+
     // The newest place before `bound` on the chain through `at` (at itself not counted),
     // or one out of every window.
     KYRZBK_INLINE int32_t Before(const int32_t* links, int32_t at, int32_t bound) const {
@@ -164,16 +171,20 @@ private:
     }
 
     // Newest first: a place replaces the best so far when it is at least as long, so the
-    // farthest of the longest wins. Until one is found it must reach `need`.
+    // farthest of the longest wins. Until one is found it must reach `need`. A chain with
+    // more places in the window than the walk may weigh is left there, and the window from
+    // its start up to the place reached is scanned instead, farthest first.
+    // Bound per search: at most kWalkSteps + kFullSteps places through the index, then the
+    // window scan: O(4096) byte tests.
     KYRZBK_INLINE MatchResult Walk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
                                    int maxLen) {
         using namespace match_detail;
         const unsigned char* here = m_data + pos;
         int32_t bestAt = -1;
-        int64_t walked = 0;
+        int32_t walked = 0;
         if (kWordCompare && int64_t(pos) + 24 <= m_size) {
             const Bytes16 here16 = LoadBytes16(here);
-            for (; c >= low; c = links[c & m_mask]) {
+            for (; c >= low && walked < kWalkSteps && need < maxLen; c = links[c & m_mask]) {
                 ++walked;
                 const int32_t distance = pos - c;
                 const int cap = distance < maxLen ? int(distance) : maxLen;
@@ -185,9 +196,17 @@ private:
                 bestAt = better ? c : bestAt;
                 need = better ? n : need;
             }
-            if (need == maxLen && walked > kPeriodicWalk) FindPeriod(pos, maxLen);
+            // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
+            // all through the window, and the scan from its start meets the farthest first.
+            for (int32_t k = need == maxLen ? 0 : kFullSteps; c >= low && k < kFullSteps; ++k, c = links[c & m_mask]) {
+                ++walked;
+                const bool full = pos - c >= kMaxLength && CommonPrefix16(m_data + c, here16) == 16 &&
+                                  m_data[c + 16] == here[16] && m_data[c + 17] == here[17];
+                bestAt = full ? c : bestAt;
+            }
+            if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
         } else {
-            for (; c >= low; c = links[c & m_mask]) {
+            for (; c >= low && walked < kWalkSteps; c = links[c & m_mask]) {
                 ++walked;
                 const int32_t distance = pos - c;
                 const int cap = distance < maxLen ? int(distance) : maxLen;
@@ -200,7 +219,52 @@ private:
         }
         m_walked += walked;
         m_walkBudget += kWalkedPerSearch;
+        // Every place from the window start to c is farther than those weighed: one of
+        // them wins at `need` bytes already.
+        if (c >= low) ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
         return Found(bestAt, need, pos);
+    }
+
+    // Every place from low up to `to`, farthest first: the first place of `want` bytes or
+    // more wins, and after it only longer ones; a place of maxLen bytes ends the scan.
+    // Cost: a test of two bytes per place, at most 4096 places, and a comparison of at
+    // most 18 bytes per place that passes it.
+    void ScanWindow(int32_t pos, int32_t low, int32_t to, int maxLen, int want, int32_t* bestAt, int* need) const {
+        using namespace match_detail;
+        const unsigned char* here = m_data + pos;
+        if (to > pos - want) to = pos - want;
+        const unsigned char b0 = here[0], b1 = here[1];
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        // True when the scan is over.
+        auto weigh = [&](int32_t c) KYRZBK_INLINE_LAMBDA {
+            const int cap = pos - c < maxLen ? int(pos - c) : maxLen;
+            const int n = MatchLength(m_data + c, here, cap, wide);
+            if (n < want) return false;
+            *bestAt = c;
+            *need = n;
+            want = n + 1;
+            if (to > pos - want) to = pos - want;
+            return n == maxLen;
+        };
+        int32_t c = low;
+#if defined(__SSE2__)
+        // Sixteen places at a time, by their first two bytes and the last one they need
+        // (all before pos while the places are at most to).
+        const __m128i first = _mm_set1_epi8(char(b0)), second = _mm_set1_epi8(char(b1));
+        for (; c + 15 <= to; c += 16) {
+            const __m128i last = _mm_set1_epi8(char(here[want - 1]));
+            unsigned hits = unsigned(_mm_movemask_epi8(_mm_and_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(LoadBytes16(m_data + c), first),
+                              _mm_cmpeq_epi8(LoadBytes16(m_data + c + 1), second)),
+                _mm_cmpeq_epi8(LoadBytes16(m_data + c + want - 1), last))));
+            for (; hits; hits &= hits - 1) {
+                const int32_t at = c + __builtin_ctz(hits);
+                if (at > to || weigh(at)) return;
+            }
+        }
+#endif
+        for (; c <= to; ++c)
+            if (m_data[c] == b0 && m_data[c + 1] == b1 && m_data[c + want - 1] == here[want - 1] && weigh(c)) return;
     }
 
     // A search whose first three bytes are one repeated byte b meets only places in runs of
@@ -217,8 +281,18 @@ private:
         const int32_t last = pos - 3; // the nearest place a search may take
         const int32_t oldest = m_matrix.RunCount() - m_runMask - 1;
         int32_t bestAt = -1;
+        // More than kRunSteps runs to weigh: the window is scanned instead (see Walk).
+        const int needed = need;
+        int32_t steps = kRunSteps;
+        auto scan = [&]() {
+            bestAt = -1;
+            need = needed;
+            ScanWindow(pos, low, last, maxLen, needed, &bestAt, &need);
+            return Found(bestAt, need, pos);
+        };
         int32_t n = m_runHeads[b];
         for (; n >= 0 && n >= oldest && need <= r;) {
+            if (--steps < 0) return scan();
             const DataMatrix::Run& run = m_runs[n & m_runMask];
             n = run.previous;
             const int32_t s = run.start, e = run.end;
@@ -247,9 +321,15 @@ private:
             const int32_t want = m_data[pos + r];
             // The runs so followed, from the first one not yet weighed on.
             int32_t m = m_alikeHeads[AlikeBucket(b, want)];
-            while (m > n) m = m_runs[m & m_runMask].previousAlike;
+            // Runs numbered before the ring's oldest have had their records reused since:
+            // their links lead anywhere.
+            while (m > n && m >= oldest) {
+                if (--steps < 0) return scan();
+                m = m_runs[m & m_runMask].previousAlike;
+            }
             int32_t visited = 0;
             for (; m >= 0 && m >= oldest;) {
+                if (--steps < 0) return scan();
                 const DataMatrix::Run& run = m_runs[m & m_runMask];
                 m = run.previousAlike;
                 if (run.end - 3 < low) break;
@@ -334,16 +414,21 @@ private:
         const int32_t farthest = from + (pos - from) % q;
         if (farthest > pos - maxLen) return false;
         int32_t first = -1;
+        const bool wide = int64_t(pos) + 24 <= m_size;
         for (int32_t c = from; c <= farthest && first < 0; ++c)
-            if (match_detail::MatchLength(m_data + c, m_data + pos, maxLen, false) == maxLen) first = c;
+            if (match_detail::MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) first = c;
         if (first < 0) return false; // the stretch did not repeat after all: search as usual
         *found = MatchResult{maxLen, uint32_t(pos - first)};
         if (from == low) return true;
-        // The short chain from that place on leads to the places before the stretch.
+        // The short chain from that place on shows whether any place before the stretch
+        // can match; the first of them that matches all maxLen bytes is the farthest. A
+        // break in repeating data leaves it at the window start.
         const int32_t c = Before(m_links, first, from);
         if (c >= low) {
-            MatchResult older = Walk(m_links, c, pos, low, maxLen, maxLen);
-            if (older.length >= 0) *found = older;
+            int32_t older = -1;
+            int length = maxLen;
+            ScanWindow(pos, low, c, maxLen, maxLen, &older, &length);
+            if (older >= 0) *found = MatchResult{maxLen, uint32_t(pos - older)};
         }
         return true;
     }
@@ -351,7 +436,10 @@ private:
     // After a long walk to a match of maxLen bytes: the shortest distance at which those
     // bytes repeat, if it is short, is worth trying as the period.
     void FindPeriod(int32_t pos, int maxLen) {
+        if (maxLen < 8) return;
+        const uint64_t head = match_detail::Load64(m_data + pos);
         for (int32_t q = 3; q <= kMaxPeriod && q <= pos; ++q) {
+            if (match_detail::Load64(m_data + pos - q) != head) continue;
             if (std::memcmp(m_data + pos - q, m_data + pos, size_t(maxLen)) != 0) continue;
             if (q != m_period) {
                 // Known so far: nothing; the stretch is grown from the end of the bytes at
@@ -388,6 +476,10 @@ private:
     // Following the long chains too costs about as much as a few short-chain places per
     // search; they pay where searches keep meeting more than this many.
     static constexpr int64_t kWalkedPerSearch = 12;
+    // Places a search weighs on a chain, and runs, before it scans the window instead.
+    static constexpr int32_t kWalkSteps = 256;
+    static constexpr int32_t kRunSteps = 256;
+    static constexpr int32_t kFullSteps = 48;
     // Periods up to this length are worth computing (longer ones leave few places per
     // window), and only after a walk that met more places than this.
     static constexpr int32_t kMaxPeriod = 32;
