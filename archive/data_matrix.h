@@ -34,6 +34,8 @@ public:
     // still unlinked.
     int32_t LinkNext();
     const int32_t* Links() const { return m_short.previous; }
+    // Positions before this one are linked, unless one byte repeats over their key.
+    int32_t LinkedEnd() const { return m_linkedEnd; }
     int32_t Mask() const { return m_mask; }
 
     // Starts the chains of places sharing kLongKey bytes, from `from` on; they are kept a

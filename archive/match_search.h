@@ -63,6 +63,7 @@ inline int MatchLength(const unsigned char* a, const unsigned char* b, int limit
 // The first 16 bytes of a place, compared all at once where the processor can: whether
 // a place matches 8 bytes or more is as hard to predict as whether it matches at all.
 #if defined(__SSE2__)
+constexpr bool kVectorCompare = true;
 using Bytes16 = __m128i;
 inline Bytes16 LoadBytes16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline int CommonPrefix16(const unsigned char* a, Bytes16 b) {
@@ -70,11 +71,13 @@ inline int CommonPrefix16(const unsigned char* a, Bytes16 b) {
     return __builtin_ctz(~equal); // bit 16 is always clear
 }
 #else
+constexpr bool kVectorCompare = false;
 struct Bytes16 {
     const unsigned char* p;
 };
 inline Bytes16 LoadBytes16(const unsigned char* p) { return Bytes16{p}; }
-inline int CommonPrefix16(const unsigned char* a, Bytes16 b) { return MatchLength(a, b.p, 16, false); }
+// Both places have 24 bytes to read, as for MatchLength's `wide`.
+inline int CommonPrefix16(const unsigned char* a, Bytes16 b) { return MatchLength(a, b.p, 16, true); }
 #endif
 
 } // namespace match_detail
@@ -182,9 +185,14 @@ private:
         const unsigned char* here = m_data + pos;
         int32_t bestAt = -1;
         int32_t walked = 0;
-        if (kWordCompare && int64_t(pos) + 24 <= m_size) {
+        // Sixteen bytes of a place at once (bytewise where the processor has no vectors),
+        // while 24 are left.
+        if (int64_t(pos) + 24 <= m_size) {
             const Bytes16 here16 = LoadBytes16(here);
             for (; c >= low && walked < kWalkSteps && need < maxLen; c = links[c & m_mask]) {
+                // One byte short of maxLen leaves little to win on a long chain: the scan
+                // meets its places faster than the links do.
+                if (need == maxLen - 1 && walked >= kFullSteps) break;
                 ++walked;
                 const int32_t distance = pos - c;
                 const int cap = distance < maxLen ? int(distance) : maxLen;
@@ -198,7 +206,8 @@ private:
             }
             // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
             // all through the window, and the scan from its start meets the farthest first.
-            for (int32_t k = need == maxLen ? 0 : kFullSteps; c >= low && k < kFullSteps; ++k, c = links[c & m_mask]) {
+            const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
+            for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
                 ++walked;
                 const bool full = pos - c >= kMaxLength && CommonPrefix16(m_data + c, here16) == 16 &&
                                   m_data[c + 16] == here[16] && m_data[c + 17] == here[17];
@@ -221,8 +230,40 @@ private:
         m_walkBudget += kWalkedPerSearch;
         // Every place from the window start to c is farther than those weighed: one of
         // them wins at `need` bytes already.
-        if (c >= low) ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
+        if (c >= low && !FinishNearlyFull(pos, low, c, &bestAt, &need))
+            ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
         return Found(bestAt, need, pos);
+    }
+
+    // After a walk that found 17 or 18 bytes, the places from low up to `to` can win only
+    // with 17 or 18 bytes. A place of 18 shares the last three of them with pos, so the
+    // chain of the key at pos + 15 holds every such place, and in records that share most
+    // of their bytes it is much shorter than the chain at pos. When it holds none, the
+    // farthest place of 17 bytes is the first one from the window start. False when that
+    // chain is longer than kTailSteps places in the window, or cannot be used.
+    bool FinishNearlyFull(int32_t pos, int32_t low, int32_t to, int32_t* bestAt, int* need) {
+        using namespace match_detail;
+        constexpr int32_t kTail = kMaxLength - 3;
+        const int32_t tail = pos + kTail;
+        if (*need < kMaxLength - 1 || int64_t(pos) + 24 > m_size || tail >= m_matrix.LinkedEnd()) return false;
+        const unsigned char* here = m_data + pos;
+        if (here[kTail] == here[kTail + 1] && here[kTail] == here[kTail + 2]) return false; // runs are on no chain
+        const int32_t fullTo = to < pos - kMaxLength ? to : pos - kMaxLength;
+        int32_t farthest = -1;
+        int32_t steps = 0;
+        for (int32_t m = m_links[tail & m_mask]; m - kTail >= low; m = m_links[m & m_mask]) {
+            if (++steps > kTailSteps) return false;
+            const int32_t c = m - kTail;
+            if (c <= fullTo && MatchLength(m_data + c, here, kMaxLength, true) == kMaxLength) farthest = c;
+        }
+        if (farthest >= 0) {
+            *bestAt = farthest;
+            *need = kMaxLength;
+        } else if (*need == kMaxLength - 1) {
+            // No place of 18 bytes anywhere before: 17 is the longest, and the first is the farthest.
+            ScanWindow(pos, low, to, kMaxLength - 1, kMaxLength - 1, bestAt, need);
+        }
+        return true;
     }
 
     // Every place from low up to `to`, farthest first: the first place of `want` bytes or
@@ -260,6 +301,29 @@ private:
             for (; hits; hits &= hits - 1) {
                 const int32_t at = c + __builtin_ctz(hits);
                 if (at > to || weigh(at)) return;
+            }
+        }
+#else
+        // A machine word of places at a time: a byte of x is zero where all three bytes agree.
+        if (kWordCompare) {
+            using Word = size_t;
+            constexpr int kBytes = int(sizeof(Word));
+            constexpr Word kOnes = Word(0x0101010101010101ull), kLow7 = Word(0x7F7F7F7F7F7F7F7Full);
+            auto load = [](const unsigned char* p) {
+                Word v;
+                std::memcpy(&v, p, sizeof v);
+                return v;
+            };
+            const Word first = kOnes * b0, second = kOnes * b1;
+            for (; c + kBytes - 1 <= to; c += kBytes) {
+                const Word last = kOnes * here[want - 1];
+                const Word x = (load(m_data + c) ^ first) | (load(m_data + c + 1) ^ second) |
+                               (load(m_data + c + want - 1) ^ last);
+                // The top bit of each zero byte of x, and no other bit.
+                for (Word hits = ~(((x & kLow7) + kLow7) | x | kLow7); hits; hits &= hits - 1) {
+                    const int32_t at = c + FirstDifferentByte(uint64_t(hits));
+                    if (at > to || weigh(at)) return;
+                }
             }
         }
 #endif
@@ -477,9 +541,11 @@ private:
     // search; they pay where searches keep meeting more than this many.
     static constexpr int64_t kWalkedPerSearch = 12;
     // Places a search weighs on a chain, and runs, before it scans the window instead.
-    static constexpr int32_t kWalkSteps = 256;
+    static constexpr int32_t kWalkSteps = 128;
     static constexpr int32_t kRunSteps = 256;
-    static constexpr int32_t kFullSteps = 48;
+    // After a place of maxLen bytes, or of one byte less, this many more newest first.
+    static constexpr int32_t kFullSteps = 32;
+    static constexpr int32_t kTailSteps = 32;
     // Periods up to this length are worth computing (longer ones leave few places per
     // window), and only after a walk that met more places than this.
     static constexpr int32_t kMaxPeriod = 32;

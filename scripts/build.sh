@@ -6,6 +6,9 @@
 #                 the libFuzzer targets (clang)
 #   build/win32   32-bit Windows plug-in and host
 #   build/win64   64-bit Windows plug-in, host and tests (run under wine64)
+#   build/linux32 the unit tests for 32-bit Linux (g++ -m32), which take the same plain
+#                 byte-by-byte paths as the 32-bit Windows plug-in
+#   build/corpus  the real-file corpus (bench/make_corpus.py), kept out of the repository
 # Re-running only rebuilds what changed. KYRZBK_JOBS sets the parallel jobs (default 2).
 set -euo pipefail
 
@@ -43,18 +46,25 @@ compile() {
     cmake --build "$1" -j "$jobs"
 }
 
+python3 "$root/bench/make_corpus.py" "$build/corpus"
+
 configure "$build/native" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON -DKYRZBK_BENCH=ON \
     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DKYRZBK_DIST_ROOT="$dist" \
     -DKYRZBK_SANITIZER_BUILD_DIR="$build/asan" -DKYRZBK_WIN64_BUILD_DIR="$build/win64" \
-    -DKYRZBK_WIN32_BUILD_DIR="$build/win32"
+    -DKYRZBK_WIN32_BUILD_DIR="$build/win32" -DKYRZBK_LINUX32_BUILD_DIR="$build/linux32" \
+    -DKYRZBK_CORPUS_DIR="$build/corpus"
 configure "$build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYRZBK_TESTS=ON \
     -DKYRZBK_SANITIZE=ON -DKYRZBK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 configure "$build/win32" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" -DKYRZBK_DIST_ROOT="$dist"
 configure "$build/win64" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" -DKYRZBK_DIST_ROOT="$dist"
+configure "$build/linux32" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON -DKYRZBK_BUNDLED_GTEST=ON \
+    -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
 
 for config in native asan win32 win64; do
     compile "$build/$config"
 done
+echo "== building $build/linux32"
+cmake --build "$build/linux32" -j "$jobs" --target kyrzbk_tests
 echo "== binaries in $dist: $(cd "$dist" && echo */*)"

@@ -1,0 +1,93 @@
+// What the compressor costs next to the plain reference, on inputs built to make its
+// searches expensive and on the real-file corpus (bench/make_corpus.py; the test command
+// builds it and names it in KYRZBK_CORPUS). Each stream must equal the reference's, and
+// no input may take longer than the reference takes on it. The test command gives each
+// test a time limit, so a compressor that hangs fails the test.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "archive/compressor.h"
+#include "archive/match_search.h"
+#include "tests/support/hard_inputs.h"
+#include "tests/support/reference_compressor.h"
+
+namespace {
+
+using hard_inputs::Bytes;
+
+// Timings mean nothing in instrumented builds; the streams are still compared there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kTimed = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+#else
+constexpr bool kTimed = true;
+#endif
+
+// Without vector compares (the 32-bit builds) the window scans go a word at a time, and
+// on data that repeats with breaks the compressor may take up to this many times the
+// reference's time: bounded, not faster.
+constexpr double kAllowance = match_detail::kVectorCompare ? 1.0 : 3.0;
+
+// Both compressors in turn, the best of three rounds each, so that a busy machine slows
+// both alike.
+void ExpectNoSlowerThanReference(const std::string& name, const Bytes& file) {
+    SCOPED_TRACE(name + ", " + std::to_string(file.size()) + " bytes");
+    // A compressor that hangs is stopped by the test's time limit; this names the input.
+    std::printf("compressing %s\n", name.c_str());
+    std::fflush(stdout);
+    double fastest = 1e9, plainest = 1e9;
+    Bytes fast, plain;
+    for (int round = 0; round < (kTimed ? 3 : 1); ++round) {
+        double seconds = 0;
+        fast = hard_inputs::Compress(CompressBuffer, file, &seconds);
+        fastest = std::min(fastest, seconds);
+        plain = hard_inputs::Compress(reference::CompressBuffer, file, &seconds);
+        plainest = std::min(plainest, seconds);
+        ASSERT_FALSE(fast.empty());
+        ASSERT_TRUE(fast == plain) << "the streams differ from byte "
+                                   << std::mismatch(fast.begin(), fast.end(), plain.begin(), plain.end()).first -
+                                          fast.begin();
+    }
+    if (kTimed) {
+        EXPECT_LE(fastest, plainest * kAllowance) << "reference " << plainest << " s, compressor " << fastest << " s";
+    }
+}
+
+// Runs of many bytes with one byte kept rare: by the last runs, the records of the rare
+// byte's runs have been reused, and following them used to go round for ever.
+TEST(CompressorCost, RunsWhoseRecordsWereReusedEndTheSearch) {
+    for (unsigned seed : {1u, 2u, 4u}) {
+        ExpectNoSlowerThanReference("forgotten runs, seed " + std::to_string(seed),
+                                    hard_inputs::ForgottenRuns(40000, seed));
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(CompressorCost, HardInputsAreNoSlowerThanTheReference) {
+    for (const hard_inputs::Input& input : hard_inputs::Adversarial(384 * 1024)) {
+        ExpectNoSlowerThanReference(input.name, input.bytes);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(CompressorCost, RealFilesAreNoSlowerThanTheReference) {
+    const std::string dir = hard_inputs::CorpusDir();
+    if (dir.empty()) GTEST_SKIP() << "KYRZBK_CORPUS names no corpus";
+    for (const std::string& kind : hard_inputs::CorpusKinds()) {
+        Bytes file = hard_inputs::ReadCorpus(dir, kind, 2 << 20);
+        ASSERT_EQ(file.size(), size_t(2) << 20) << dir << "/" << kind << ".dat is missing or short";
+        ExpectNoSlowerThanReference(kind, file);
+        if (HasFatalFailure()) return;
+    }
+}
+
+} // namespace
