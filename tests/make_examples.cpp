@@ -7,6 +7,8 @@
 #include <string>
 
 #include "tests/support/config_samples.h"
+#include "tests/support/config_text.h"
+#include "tests/support/config_shapes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -39,6 +41,8 @@ void WriteCorpus(const std::string& folder) {
                            ClassEntry("A", "B", {ClassEntry("C", "", {StringValue("s", "x")})})};
     tesk("nested", WriteTeskConfig(nested));
     kyr("nested", WriteKyrConfig(nested));
+    for (const NamedConfig& shape : RealWorldShapes(true)) tesk("shape_" + shape.name, WriteConfig(shape.config, true));
+    for (const NamedConfig& shape : RealWorldShapes(false)) kyr("shape_" + shape.name, WriteConfig(shape.config, false));
 
     WriteFileText(folder + "/settings/host_file",
                   "[Configuration]\r\nInstallDir=C:\\FM\r\n; note\r\n\r\n[PackerPlugins]\r\nzbk=95,kyrzbk.wcx\r\n\r\n"

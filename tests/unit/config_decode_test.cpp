@@ -9,6 +9,8 @@
 #include "settings/settings_store.h"
 #include "tests/support/config_decode.h"
 #include "tests/support/config_samples.h"
+#include "tests/support/config_shapes.h"
+#include "tests/support/config_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -264,6 +266,32 @@ TEST_F(ConfigDecode, TeskDeleteEntriesWhereverTheyStand) {
         EXPECT_EQ(run.text, std::string("//implementation\r\n\r\n") + c.text);
         EXPECT_EQ(ListConfig(Variant::kTesk, WriteTeskConfig(Root(c.entries))).header.UnpSize,
                   static_cast<int>(run.text.size()));
+    }
+}
+
+TEST_F(ConfigDecode, RealWorldShapesDecodeAsTheirTextIsWritten) {
+    for (bool tesk : {true, false}) {
+        Variant v = tesk ? Variant::kTesk : Variant::kKyr;
+        for (const NamedConfig& shape : RealWorldShapes(tesk)) {
+            for (bool comments : {true, false}) {
+                SCOPED_TRACE(std::string(Name(v)) + " " + shape.name + (comments ? " comments on" : " comments off"));
+                PluginSettings.WriteCppComments = comments;
+                const std::string expected = ConfigText(shape.config, tesk, comments);
+                Bytes bytes = WriteConfig(shape.config, tesk);
+                DecodeRun run = ExtractConfig(v, bytes);
+                ASSERT_EQ(run.processResult, 0);
+                EXPECT_EQ(run.text, expected);
+                EXPECT_EQ(ListConfig(v, bytes).header.UnpSize, static_cast<int>(expected.size()));
+                // Every byte is reported by the decode itself, except the part of the header
+                // that no class owns (the 16 header bytes and the root's base name).
+                ASSERT_FALSE(run.progress.empty());
+                EXPECT_EQ(run.progress.back().second, tesk ? 17 : 0);
+                if (!tesk) continue;
+                TeskLayout reversed;
+                reversed.order = BodyOrder::kReversed;
+                EXPECT_EQ(ExtractConfig(v, WriteTeskConfig(shape.config, reversed)).text, expected);
+            }
+        }
     }
 }
 
