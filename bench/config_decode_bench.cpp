@@ -1,44 +1,59 @@
-// Decoding speed of generated configurations of 5 to 40 MB (at least) in both layouts. The rate (bytes
-// of binarized file per second) should not fall as the size grows: cost is linear.
+// Decoding speed of configurations of 5 to 40 MB (at least) in both layouts: regular generated
+// ones, and ones made of the shapes real files have (deep inheritance, large classes, arrays of
+// arrays, long strings, floats of every magnitude, delete entries). The rate (bytes of binarized
+// file per second) should not fall as the size grows: cost is linear.
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "config/kyr_bin_manager.h"
 #include "config/tesk_bin_manager.h"
 #include "settings/settings_store.h"
 #include "tests/support/config_samples.h"
+#include "tests/support/config_shapes.h"
+#include "tests/support/config_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace cfg;
 
-// One generated file per layout and size, made on first use and kept for the whole run.
-const std::string& ConfigFile(bool tesk, size_t megabytes) {
+enum class Shape { kGenerated, kRealWorld };
+
+ConfigDescription Describe(Shape shape, bool tesk, size_t units) {
+    return shape == Shape::kGenerated ? GeneratedConfig(units) : RealWorldConfig(units, tesk);
+}
+
+// One file per shape, layout and size, made on first use and kept for the whole run.
+const std::string& ConfigFile(Shape shape, bool tesk, size_t megabytes) {
     static TempDir dir;
-    static std::map<std::pair<bool, size_t>, std::string> files;
-    auto key = std::make_pair(tesk, megabytes);
+    static std::map<std::tuple<Shape, bool, size_t>, std::string> files;
+    auto key = std::make_tuple(shape, tesk, megabytes);
     auto found = files.find(key);
     if (found != files.end()) return found->second;
-    KyrLayout kyr;
-    kyr.withConstants = true;
-    auto encode = [&](const ConfigDescription& c) { return tesk ? WriteTeskConfig(c) : WriteKyrConfig(c, kyr); };
-    // The layouts differ in size per class; a small sample tells how many make the size.
-    const size_t sampleUnits = 1000;
-    double perUnit = static_cast<double>(encode(GeneratedConfig(sampleUnits)).size()) / sampleUnits;
-    size_t units = static_cast<size_t>(static_cast<double>(megabytes) * 1e6 / perUnit) + sampleUnits;
-    std::string path = dir.File((tesk ? "tesk_" : "kyr_") + std::to_string(megabytes) + ".bin");
-    SaveConfig(path, encode(GeneratedConfig(units)));
+    // The layouts and shapes differ in size per unit; a small sample tells how many make the
+    // size. The first layout stores a repeated string once, so its units shrink as they
+    // multiply, and a file that came out short is made again with more.
+    const double target = static_cast<double>(megabytes) * 1e6;
+    size_t units = shape == Shape::kGenerated ? 1000 : 4;
+    Bytes bytes = WriteConfig(Describe(shape, tesk, units), tesk);
+    for (int attempt = 0; attempt < 3 && static_cast<double>(bytes.size()) < target; ++attempt) {
+        units = static_cast<size_t>(target / static_cast<double>(bytes.size()) * static_cast<double>(units) * 1.02) + 1;
+        bytes = WriteConfig(Describe(shape, tesk, units), tesk);
+    }
+    std::string path = dir.File(std::string(shape == Shape::kGenerated ? "generated_" : "real_world_") +
+                                (tesk ? "tesk_" : "kyr_") + std::to_string(megabytes) + ".bin");
+    SaveConfig(path, bytes);
     return files.emplace(key, path).first->second;
 }
 
 template <typename Manager>
-void DecodeConfig(benchmark::State& state, bool tesk) {
+void DecodeConfig(benchmark::State& state, Shape shape, bool tesk) {
     size_t megabytes = static_cast<size_t>(state.range(0));
-    std::string path = ConfigFile(tesk, megabytes);
+    std::string path = ConfigFile(shape, tesk, megabytes);
     int64_t fileSize = static_cast<int64_t>(ReadFileBytes(path).size());
     int64_t textSize = 0;
     for (auto _ : state) {
@@ -62,11 +77,15 @@ void DecodeConfig(benchmark::State& state, bool tesk) {
         benchmark::Counter(static_cast<double>(fileSize) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_TeskDecode(benchmark::State& state) { DecodeConfig<CTeskBinManager>(state, true); }
-void BM_KyrDecode(benchmark::State& state) { DecodeConfig<CKyrBinManager>(state, false); }
+void BM_TeskDecode(benchmark::State& state) { DecodeConfig<CTeskBinManager>(state, Shape::kGenerated, true); }
+void BM_KyrDecode(benchmark::State& state) { DecodeConfig<CKyrBinManager>(state, Shape::kGenerated, false); }
+void BM_TeskDecodeRealWorld(benchmark::State& state) { DecodeConfig<CTeskBinManager>(state, Shape::kRealWorld, true); }
+void BM_KyrDecodeRealWorld(benchmark::State& state) { DecodeConfig<CKyrBinManager>(state, Shape::kRealWorld, false); }
 
 BENCHMARK(BM_TeskDecode)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_KyrDecode)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_TeskDecodeRealWorld)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_KyrDecodeRealWorld)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
 

@@ -87,6 +87,15 @@ void CConfigTextWriter::ExternalClassLine(const char* name) {
     NewLine();
 }
 
+void CConfigTextWriter::DeleteLine(const char* name) {
+    Indent();
+    Text("delete");
+    Check(m_buffer.AppendSpaces(1));
+    Text(name);
+    Text(";");
+    NewLine();
+}
+
 void CConfigTextWriter::StringValueLine(const char* name, const char* quotedText) {
     Indent();
     Text(name);

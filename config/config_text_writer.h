@@ -21,6 +21,8 @@ public:
     void ClassClose(const char* name);
     void EmptyClassLine(const char* name, const char* base);
     void ExternalClassLine(const char* name);
+    // Removes a member that the class inherits; real second-game files hold these.
+    void DeleteLine(const char* name);
 
     void StringValueLine(const char* name, const char* quotedText);
     void FloatValueLine(const char* name, float value);

@@ -129,6 +129,8 @@ int CTeskBinManager::DecodeClassEntries(int64_t* nestedBytes) {
         case 1: result = DecodeValue(); break;
         case 2: result = DecodeArray(); break;
         case 3: result = DecodeExternClass(); break;
+        // Real files use it to drop a member that the class inherits.
+        case 4: result = DecodeDelete(); break;
         default: result = E_BAD_DATA; break;
         }
         if (result != 0) return result;
@@ -197,5 +199,14 @@ int CTeskBinManager::DecodeExternClass() {
     if (int r = ReadString(&name)) return r;
     if (!*name.p) return E_BAD_DATA;
     m_out.ExternalClassLine(name.p);
+    return 0;
+}
+
+int CTeskBinManager::DecodeDelete() {
+    OwnedString name;
+    if (int r = ReadString(&name)) return r;
+    // Nothing can be inherited under an empty name; read like an external class's name.
+    if (!*name.p) return E_BAD_DATA;
+    m_out.DeleteLine(name.p);
     return 0;
 }

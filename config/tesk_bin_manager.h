@@ -34,6 +34,7 @@ private:
     int DecodeArray();
     int DecodeStringElement() override;
     int DecodeExternClass();
+    int DecodeDelete();
     // A nested body offset that points back into a body still being read would repeat it
     // for ever.
     bool LeadsIntoActiveBody(int64_t offset) const;

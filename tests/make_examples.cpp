@@ -7,6 +7,8 @@
 #include <string>
 
 #include "tests/support/config_samples.h"
+#include "tests/support/config_text.h"
+#include "tests/support/config_shapes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -39,11 +41,19 @@ void WriteCorpus(const std::string& folder) {
                            ClassEntry("A", "B", {ClassEntry("C", "", {StringValue("s", "x")})})};
     tesk("nested", WriteTeskConfig(nested));
     kyr("nested", WriteKyrConfig(nested));
+    for (const NamedConfig& shape : RealWorldShapes(true)) tesk("shape_" + shape.name, WriteConfig(shape.config, true));
+    for (const NamedConfig& shape : RealWorldShapes(false)) kyr("shape_" + shape.name, WriteConfig(shape.config, false));
 
     WriteFileText(folder + "/settings/host_file",
                   "[Configuration]\r\nInstallDir=C:\\FM\r\n; note\r\n\r\n[PackerPlugins]\r\nzbk=95,kyrzbk.wcx\r\n\r\n"
                   "[KYRZBK_HLV]\r\nUseCompression=0\r\n;inside\r\nCompressFormats= txt ; ;cpp,,\r\n"
                   "ZbkSignatureSuffixKey=Tool\r\nUnknown=1\r\n\r\n[Lister]\r\n  Wrap = 1  \n[KYRZBK_HLV]\r\nCompressAll=1");
+    // Found by fuzzing: NUL bytes, lone CRs, a bracket inside a line, a damaged duplicate key,
+    // and a format list that loads empty.
+    const char damaged[] = "[Configuzbk=695,kyrzbk.wcx\r\n\r\n[KYRZBK_HLV]\r\nUseCompression=5\r\n;inside\r\n"
+                           "CompressFormats=  ;\0\0\n\n\n\xc4"
+                           "cptxt[KssFormats= tx ; ;cpt ;p ;cpp,,\r\r ;cp";
+    WriteFileText(folder + "/settings/damaged", std::string(damaged, sizeof damaged - 1));
     WriteFileText(folder + "/settings/own_section_only",
                   "[KYRZBK_HLV]\nUseCompression=1\nCompressAll=0\nCompressFormats=a,b\nForceZbkSignature=1\n"
                   "KeepOriginalSignatureSuffix=1\nZbkSignatureSuffixKey=k\nZbkSignatureSuffixValue=v\nWriteCppComments=0\n");

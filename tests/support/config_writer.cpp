@@ -132,6 +132,10 @@ public:
                 blob.bytes.push_back(3);
                 PutString(blob.bytes, e.name);
                 break;
+            case Entry::kDelete:
+                blob.bytes.push_back(4);
+                PutString(blob.bytes, e.name);
+                break;
             case Entry::kRaw: Append(blob.bytes, e.raw); break;
             }
         }
@@ -245,6 +249,7 @@ private:
                 PutElements(m_out, e.elements, putRef);
                 break;
             case Entry::kExternal: throw std::invalid_argument("the first-game layout has no external classes");
+            case Entry::kDelete: throw std::invalid_argument("the first-game layout has no delete entries");
             case Entry::kRaw: Append(m_out, e.raw); break;
             }
         }
@@ -356,6 +361,13 @@ Entry ClassEntry(const std::string& name, const std::string& base, std::vector<E
 Entry ExternalClass(const std::string& name) {
     Entry e;
     e.kind = Entry::kExternal;
+    e.name = name;
+    return e;
+}
+
+Entry DeleteEntry(const std::string& name) {
+    Entry e;
+    e.kind = Entry::kDelete;
     e.name = name;
     return e;
 }

@@ -30,7 +30,7 @@ struct ClassBody {
 };
 
 struct Entry {
-    enum Kind { kClass, kValue, kArray, kExternal, kRaw } kind = kValue;
+    enum Kind { kClass, kValue, kArray, kExternal, kDelete, kRaw } kind = kValue;
     std::string name;
     Element value;                // kValue: a string, float or int element
     int valueSubtypeOverride = -1; // kValue: written subtype byte, when >= 0
@@ -103,6 +103,8 @@ Entry IntValue(const std::string& name, int32_t value);
 Entry ArrayEntry(const std::string& name, std::vector<Element> elements);
 Entry ClassEntry(const std::string& name, const std::string& base, std::vector<Entry> entries);
 Entry ExternalClass(const std::string& name);
+// Second-game layout only: removes the inherited member `name` (type 4).
+Entry DeleteEntry(const std::string& name);
 Entry RawEntry(Bytes raw);
 
 } // namespace cfg

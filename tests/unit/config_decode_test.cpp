@@ -9,6 +9,8 @@
 #include "settings/settings_store.h"
 #include "tests/support/config_decode.h"
 #include "tests/support/config_samples.h"
+#include "tests/support/config_shapes.h"
+#include "tests/support/config_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -149,7 +151,7 @@ TEST_F(ConfigDecode, NestedClassesIndentAndCloseWithTheirNames) {
 
 TEST_F(ConfigDecode, TeskBodiesMayLieAnywhere) {
     ConfigDescription c = SampleConfig();
-    c.root.entries.push_back(ClassEntry("Late", "", {ClassEntry("Deeper", "", {IntValue("z", 9)})}));
+    c.root.entries.push_back(ClassEntry("Late", "", {ClassEntry("Deeper", "", {IntValue("z", 9), DeleteEntry("y")})}));
     DecodeRun reference = ExtractConfig(Variant::kTesk, WriteTeskConfig(c));
     ASSERT_EQ(reference.processResult, 0);
     struct Case {
@@ -196,6 +198,99 @@ TEST_F(ConfigDecode, ConstantsSection) {
             DecodeRun run = ExtractConfig(v, v == Variant::kTesk ? WriteTeskConfig(c) : WriteKyrConfig(c, kyr));
             ASSERT_EQ(run.processResult, 0);
             EXPECT_EQ(run.text, std::string(k.head) + (k.comments ? "//implementation\r\n\r\n" : "") + "a = 5;\r\n");
+        }
+    }
+}
+
+TEST_F(ConfigDecode, TeskDeleteEntryAsFoundInRealFiles) {
+    // Type 4, then the name: "delete a;".
+    const Bytes minimal = Hex("00 72 61 50  00 00 00 00  08 00 00 00  15 00 00 00  00 01  04 61 00  00 00 00 00");
+    EXPECT_EQ(ToHex(WriteTeskConfig(Root({DeleteEntry("a")}))), ToHex(minimal));
+    PluginSettings.WriteCppComments = false;
+    DecodeRun run = ExtractConfig(Variant::kTesk, minimal);
+    ASSERT_EQ(run.processResult, 0);
+    EXPECT_EQ(run.text, "delete a;\r\n");
+
+    PluginSettings.WriteCppComments = true;
+    ConfigDescription c = Root({ClassEntry(
+        "Ui", "",
+        {ClassEntry("Screens", "",
+                    {ClassEntry("Panel", "BasePanel",
+                                {DeleteEntry("Title"), DeleteEntry("Footer"), DeleteEntry("Border"),
+                                 StringValue("caption", "Main")})})})});
+    run = ExtractConfig(Variant::kTesk, WriteTeskConfig(c));
+    ASSERT_EQ(run.processResult, 0);
+    EXPECT_EQ(run.text, "//implementation\r\n\r\n"
+                        "class Ui\r\n"
+                        "{\r\n"
+                        "\tclass Screens\r\n"
+                        "\t{\r\n"
+                        "\t\tclass Panel : BasePanel\r\n"
+                        "\t\t{\r\n"
+                        "\t\t\tdelete Title;\r\n"
+                        "\t\t\tdelete Footer;\r\n"
+                        "\t\t\tdelete Border;\r\n"
+                        "\t\t\tcaption = \"Main\";\r\n"
+                        "\t\t};//class Panel\r\n"
+                        "\t};//class Screens\r\n"
+                        "};//class Ui\r\n");
+}
+
+TEST_F(ConfigDecode, TeskDeleteEntriesWhereverTheyStand) {
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+        const char* text; // comments on, after the implementation heading
+    } cases[] = {
+        {"at the root", {DeleteEntry("a"), IntValue("b", 1), DeleteEntry("c")}, "delete a;\r\nb = 1;\r\ndelete c;\r\n"},
+        {"last entry of a class",
+         {ClassEntry("C", "B", {IntValue("x", 1), DeleteEntry("y")}), IntValue("z", 2)},
+         "class C : B\r\n{\r\n\tx = 1;\r\n\tdelete y;\r\n};//class C\r\nz = 2;\r\n"},
+        {"only entry of nested classes",
+         {ClassEntry("O", "", {ClassEntry("I", "P", {DeleteEntry("d")}), DeleteEntry("e")})},
+         "class O\r\n{\r\n\tclass I : P\r\n\t{\r\n\t\tdelete d;\r\n\t};//class I\r\n\tdelete e;\r\n};//class O\r\n"},
+        {"between every other entry type",
+         {ClassEntry("M", "",
+                     {DeleteEntry("d1"), IntValue("i", -1), DeleteEntry("d2"), FloatValue("f", 0.5f), DeleteEntry("d3"),
+                      StringValue("s", "q\""), DeleteEntry("d4"), ArrayEntry("a", {Num(1)}), DeleteEntry("d5"),
+                      ClassEntry("K", "", {}), DeleteEntry("d6"), ExternalClass("E"), DeleteEntry("d7")})},
+         "class M\r\n{\r\n\tdelete d1;\r\n\ti = -1;\r\n\tdelete d2;\r\n\tf = 0.500000;\r\n\tdelete d3;\r\n"
+         "\ts = \"q\"\"\";\r\n\tdelete d4;\r\n\ta[] = \r\n\t{\r\n\t\t1\r\n\t};//array a[1]\r\n\tdelete d5;\r\n"
+         "\tclass K\r\n\t{\r\n\t};//class K\r\n\tdelete d6;\r\n\tclass E{};//abstract class\r\n\tdelete d7;\r\n"
+         "};//class M\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DecodeRun run = ExtractConfig(Variant::kTesk, WriteTeskConfig(Root(c.entries)));
+        ASSERT_EQ(run.processResult, 0);
+        EXPECT_EQ(run.text, std::string("//implementation\r\n\r\n") + c.text);
+        EXPECT_EQ(ListConfig(Variant::kTesk, WriteTeskConfig(Root(c.entries))).header.UnpSize,
+                  static_cast<int>(run.text.size()));
+    }
+}
+
+TEST_F(ConfigDecode, RealWorldShapesDecodeAsTheirTextIsWritten) {
+    for (bool tesk : {true, false}) {
+        Variant v = tesk ? Variant::kTesk : Variant::kKyr;
+        for (const NamedConfig& shape : RealWorldShapes(tesk)) {
+            for (bool comments : {true, false}) {
+                SCOPED_TRACE(std::string(Name(v)) + " " + shape.name + (comments ? " comments on" : " comments off"));
+                PluginSettings.WriteCppComments = comments;
+                const std::string expected = ConfigText(shape.config, tesk, comments);
+                Bytes bytes = WriteConfig(shape.config, tesk);
+                DecodeRun run = ExtractConfig(v, bytes);
+                ASSERT_EQ(run.processResult, 0);
+                EXPECT_EQ(run.text, expected);
+                EXPECT_EQ(ListConfig(v, bytes).header.UnpSize, static_cast<int>(expected.size()));
+                // Every byte is reported by the decode itself, except the part of the header
+                // that no class owns (the 16 header bytes and the root's base name).
+                ASSERT_FALSE(run.progress.empty());
+                EXPECT_EQ(run.progress.back().second, tesk ? 17 : 0);
+                if (!tesk) continue;
+                TeskLayout reversed;
+                reversed.order = BodyOrder::kReversed;
+                EXPECT_EQ(ExtractConfig(v, WriteTeskConfig(shape.config, reversed)).text, expected);
+            }
         }
     }
 }
@@ -258,8 +353,10 @@ TEST_F(ConfigDecode, BadDataIsRefusedWithItsCode) {
     std::vector<Case> cases = {
         {"value subtype 3", Variant::kTesk, Root({withSubtype(IntValue("a", 1), 3)}), 12},
         {"value subtype 3", Variant::kKyr, Root({withSubtype(IntValue("a", 1), 3)}), 12},
-        {"entry type 4", Variant::kTesk, Root({RawEntry({4})}), 12},
+        {"entry type 5", Variant::kTesk, Root({RawEntry({5, 'x', 0})}), 12},
         {"entry type 3", Variant::kKyr, Root({RawEntry({3, 1, 'x', 0})}), 12},
+        {"entry type 4", Variant::kKyr, Root({RawEntry({4, 1, 'x', 0})}), 12},
+        {"delete with an empty name", Variant::kTesk, Root({DeleteEntry("")}), 12},
         {"element type 4", Variant::kTesk, Root({ArrayEntry("l", {RawElement({4})})}), 12},
         {"element type 4", Variant::kKyr, Root({ArrayEntry("l", {RawElement({4})})}), 12},
         {"empty value name", Variant::kTesk, Root({IntValue("", 1)}), 12},
@@ -337,6 +434,8 @@ TEST_F(ConfigDecode, TeskFailuresOfTheFileLayout) {
         cases.push_back({"short i32 value", oneValue, l, 12, 1});
         cases.push_back({"class body offset cut short", Root({RawEntry({0, 'c', 0, 0x10, 0x00})}), l, 12, 0});
         cases.push_back({"string runs into the end of the file", Root({StringValue("a", "abc")}), l, 12, 1});
+        cases.push_back({"delete name runs into the end of the file",
+                         Root({ClassEntry("C", "B", {IntValue("a", 1), DeleteEntry("Title")})}), l, 12, 1});
     }
     {
         Entry loop = ClassEntry("Self", "", {});
@@ -536,6 +635,10 @@ TEST_F(ConfigDecode, ProgressReports) {
         // The nested class counts its name, offset, base, count and entry; the root its
         // count and the class's type byte.
         {"tesk nested", Variant::kTesk, WriteTeskConfig(nested), {{"<null>", 4}, {"<null>", 16}, {"<null>", 2}, {"<null>", 17}}},
+        // A delete entry's type byte and name belong to the class that holds it: 11 for C
+        // (name, offset, base, count, 4 "v"), 5 for the root (count, the types 0 and 4, "w").
+        {"tesk delete entries", Variant::kTesk, WriteTeskConfig(Root({ClassEntry("C", "", {DeleteEntry("v")}), DeleteEntry("w")})),
+         {{"<null>", 4}, {"<null>", 11}, {"<null>", 5}, {"<null>", 17}}},
         {"kyr minimal", Variant::kKyr, WriteKyrConfig(Root({IntValue("a", 5)})), {{"<null>", 21}, {"<null>", 0}}},
         {"kyr nested with constants", Variant::kKyr, WriteKyrConfig(withConstants, kyrConstants),
          {{"<null>", 27}, {"<null>", 0}, {"<null>", 10}, {"<null>", 0}}},

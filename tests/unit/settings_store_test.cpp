@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "settings/format_list.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_dir.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -37,6 +40,25 @@ const char kDefaultSection[] = "[KYRZBK_HLV]\r\n"
                                "ZbkSignatureSuffixKey=Packer\r\n"
                                "ZbkSignatureSuffixValue=kyrzbk\r\n"
                                "WriteCppComments=1\r\n";
+
+// The default section with some of its lines replaced, each given as "key=value".
+std::string SectionWith(std::initializer_list<std::string> lines) {
+    std::string section = kDefaultSection;
+    for (const std::string& line : lines) {
+        size_t at = section.find("\n" + line.substr(0, line.find('=') + 1)) + 1;
+        section.replace(at, section.find('\r', at) - at, line);
+    }
+    return section;
+}
+
+// Every setting in one line: formats|key|value|UseCompression CompressAll ForceZbkSignature
+// KeepOriginalSignatureSuffix WriteCppComments.
+std::string Snapshot() {
+    const PluginSettingsRecord& s = PluginSettings;
+    return Joined(*s.CompressFormats) + "|" + s.ZbkSignatureSuffixKey + "|" + s.ZbkSignatureSuffixValue + "|" +
+           char('0' + s.UseCompression) + char('0' + s.CompressAll) + char('0' + s.ForceZbkSignature) +
+           char('0' + s.KeepOriginalSignatureSuffix) + char('0' + s.WriteCppComments);
+}
 
 class Settings : public ::testing::Test {
 protected:
@@ -315,7 +337,7 @@ TEST_F(Settings, SaveAndLoadAgain) {
     Load(path);
     PluginSettings.UseCompression = false;
     PluginSettings.CompressAll = true;
-    SetCompressFormats(ParseFormatList("pbo,txt"));
+    SetCompressFormats(ParseFormatList("dat,txt"));
     PluginSettings.ForceZbkSignature = true;
     PluginSettings.KeepOriginalSignatureSuffix = true;
     SetSignatureSuffixKey("k");
@@ -326,7 +348,7 @@ TEST_F(Settings, SaveAndLoadAgain) {
     Load(path);
     EXPECT_FALSE(PluginSettings.UseCompression);
     EXPECT_TRUE(PluginSettings.CompressAll);
-    EXPECT_EQ(Joined(*PluginSettings.CompressFormats), "pbo,txt");
+    EXPECT_EQ(Joined(*PluginSettings.CompressFormats), "dat,txt");
     EXPECT_TRUE(PluginSettings.ForceZbkSignature);
     EXPECT_TRUE(PluginSettings.KeepOriginalSignatureSuffix);
     EXPECT_STREQ(PluginSettings.ZbkSignatureSuffixKey, "k");
@@ -340,6 +362,66 @@ TEST_F(Settings, SaveAndLoadAgain) {
     ResetSettingsToDefaults();
     Load(path);
     EXPECT_EQ(Joined(*PluginSettings.CompressFormats), kDefaultCompressFormats);
+}
+
+TEST_F(Settings, DamagedFilesLoadTheSameAfterASave) {
+    // Host files are edited by hand and by other programs. Whatever a load makes of one, a
+    // save must write so that the next load makes the same of it, and a second save must
+    // write the same bytes.
+    const std::string defaults = std::string(kDefaultCompressFormats) + "|Packer|kyrzbk|";
+    struct Case {
+        const char* what;
+        std::string content;
+        std::string loaded; // Snapshot() after loading
+        std::string saved;
+        std::string reloaded; // empty: as loaded
+    } cases[] = {
+        {"found by fuzzing: NULs, lone CRs, a bracket inside a line and a damaged duplicate key",
+         "[Configuzbk=695,kyrzbk.wcx\r\n\r\n[KYRZBK_HLV]\r\nUseCompression=5\r\n;inside\r\n"
+         "CompressFormats=  ;\0\0\n\n\n\xc4"
+         "cptxt[KssFormats= tx ; ;cpt ;p ;cpp,,\r\r ;cp"s,
+         "|Packer|kyrzbk|10001",
+         "[Configuzbk=695,kyrzbk.wcx\r\n\r\n" + SectionWith({"CompressFormats="}) + ";inside\r\n",
+         // The empty list is saved as an empty value, which loading skips.
+         defaults + "10001"},
+        {"NUL bytes end a line's text", "[KYRZBK_HLV]\0[Other]\r\nCompressFormats=txt\0,cpp\r\nZbkSignatureSuffixKey=a\0b\r\n"s,
+         "txt|a|kyrzbk|10001", SectionWith({"CompressFormats=txt", "ZbkSignatureSuffixKey=a"}), ""},
+        {"a lone CR ends the text, the line runs on to the LF",
+         "[KYRZBK_HLV]\r\nUseCompression=0\rCompressAll=1\r\nForceZbkSignature=1\r[Other]\n", defaults + "00101",
+         SectionWith({"UseCompression=0", "ForceZbkSignature=1"}), ""},
+        {"a header behind a lone CR is not one", "[Other]\r\na=1\r[KYRZBK_HLV]\r\nUseCompression=0\r\n",
+         defaults + "10001", "[Other]\r\na=1\r\nUseCompression=0\r\n" + std::string(kDefaultSection), ""},
+        {"brackets inside values",
+         "[KYRZBK_HLV]\r\nZbkSignatureSuffixKey=[k]\r\nZbkSignatureSuffixValue= v]\r\nCompressFormats=a[,b]\r\n"
+         "UseCompression=0\r\n",
+         "a[,b]|[k]|v]|00001",
+         SectionWith({"UseCompression=0", "CompressFormats=a[,b]", "ZbkSignatureSuffixKey=[k]",
+                      "ZbkSignatureSuffixValue=v]"}),
+         ""},
+        {"duplicate keys: the last non-empty one counts",
+         "[KYRZBK_HLV]\r\nUseCompression=0\r\nCompressFormats=a\r\nUseCompression=1\r\nCompressFormats=b\r\n"
+         "CompressAll=1\r\nCompressAll=\r\n",
+         "b|Packer|kyrzbk|11001", SectionWith({"CompressFormats=b", "CompressAll=1"}), ""},
+        {"keys outside the section",
+         "UseCompression=0\r\n[KYRZBK_HLV]\r\nCompressAll=1\r\n[Other]\r\nForceZbkSignature=1\r\n", defaults + "11001",
+         "UseCompression=0\r\n" + SectionWith({"CompressAll=1"}) + "[Other]\r\nForceZbkSignature=1\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = dir.File("wincmd.ini");
+        WriteFileText(path, c.content);
+        ResetSettingsToDefaults();
+        Load(path);
+        EXPECT_EQ(Snapshot(), c.loaded);
+        ASSERT_TRUE(SaveSettings());
+        EXPECT_EQ(ReadFileText(path), c.saved);
+        ResetSettingsToDefaults();
+        Load(path);
+        EXPECT_EQ(Snapshot(), c.reloaded.empty() ? c.loaded : c.reloaded);
+        if (!c.reloaded.empty()) continue;
+        ASSERT_TRUE(SaveSettings());
+        EXPECT_EQ(ReadFileText(path), c.saved);
+    }
 }
 
 TEST_F(Settings, SaveThatCannotWriteBesideTheFileLeavesItAlone) {
