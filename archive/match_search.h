@@ -226,7 +226,9 @@ private:
                 }
             }
         }
-        m_walked += walked;
+        // Long walks pay for the long chains only where they end short of all 18 bytes:
+        // repeating data ends them at 18, and its periods serve it better.
+        if (need < kMaxLength - 1) m_walked += walked;
         m_walkBudget += kWalkedPerSearch;
         // Every place from the window start to c is farther than those weighed: one of
         // them wins at `need` bytes already.

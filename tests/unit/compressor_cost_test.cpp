@@ -37,7 +37,7 @@ constexpr bool kTimed = true;
 // reference's time: bounded, not faster.
 constexpr double kAllowance = match_detail::kVectorCompare ? 1.0 : 3.0;
 
-// Both compressors in turn, the best of three rounds each, so that a busy machine slows
+// Both compressors in turn, the best of five rounds each, so that a busy machine slows
 // both alike.
 void ExpectNoSlowerThanReference(const std::string& name, const Bytes& file) {
     SCOPED_TRACE(name + ", " + std::to_string(file.size()) + " bytes");
@@ -46,7 +46,7 @@ void ExpectNoSlowerThanReference(const std::string& name, const Bytes& file) {
     std::fflush(stdout);
     double fastest = 1e9, plainest = 1e9;
     Bytes fast, plain;
-    for (int round = 0; round < (kTimed ? 3 : 1); ++round) {
+    for (int round = 0; round < (kTimed ? 5 : 1); ++round) {
         double seconds = 0;
         fast = hard_inputs::Compress(CompressBuffer, file, &seconds);
         fastest = std::min(fastest, seconds);
