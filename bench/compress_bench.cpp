@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/compressor.h"
+#include "tests/support/hard_inputs.h"
 #include "tests/support/reference_compressor.h"
 
 namespace {
@@ -194,11 +195,25 @@ void RegisterAll() {
         {"text_256B", Slices(d.text, 256, 256)},
         {"source_256B", Slices(d.source, 256, 256)},
     };
+    // The real-file corpus, whole files of 8 MiB, when KYRZBK_CORPUS names it.
+    std::string corpus = hard_inputs::CorpusDir();
+    if (corpus.empty()) corpus = KYRZBK_DEFAULT_CORPUS;
+    for (const std::string& kind : hard_inputs::CorpusKinds()) {
+        Bytes file = corpus.empty() ? Bytes() : hard_inputs::ReadCorpus(corpus, kind, size_t(64) << 20);
+        if (!file.empty()) sets.push_back({"corpus_" + kind, {file}});
+    }
+    if (corpus.empty()) std::fprintf(stderr, "no real-file corpus: set KYRZBK_CORPUS (bench/make_corpus.py writes one)\n");
+    for (hard_inputs::Input& input : hard_inputs::Adversarial(512 * 1024)) {
+        std::string name = "hard_" + input.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        sets.push_back({name, {std::move(input.bytes)}});
+    }
     // The speed of a different stream would mean nothing: every piece is checked first
     // (the 1 MiB narrow alphabets only by the unit tests, the reference needs seconds there).
     size_t checked = 0;
     for (const Set& s : sets) {
         if (s.name.find("letters") != std::string::npos) continue;
+        if (s.name.find("corpus_") == 0) std::fprintf(stderr, "checking %s ...\n", s.name.c_str());
         for (const Bytes& piece : s.pieces) {
             if (CompressToBytes(CompressBuffer, piece) != CompressToBytes(reference::CompressBuffer, piece)) {
                 std::fprintf(stderr, "streams differ on %s\n", s.name.c_str());
