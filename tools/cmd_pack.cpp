@@ -26,8 +26,8 @@ const char kPackHelp[] =
     "configuration file 24.\n"
     "\n"
     "examples:\n"
-    "  kyrzbk pack mission.zbk examples/mission\n"
-    "  kyrzbk pack mission.zbk examples/extra briefing.html --sub-path docs\n";
+    "  kyrzbk pack demo.zbk examples/demo\n"
+    "  kyrzbk pack demo.zbk examples/extra welcome.html --sub-path docs\n";
 
 // Adds the files below folder (relative to srcDir, ending in a separator or empty) the way
 // the file manager lists them: every file by its relative path, every folder as its
@@ -115,7 +115,7 @@ const char kDeleteHelp[] =
     "no entry matches, it is left untouched.\n"
     "\n"
     "example:\n"
-    "  kyrzbk delete mission.zbk docs/briefing.html scripts/\n";
+    "  kyrzbk delete demo.zbk docs/welcome.html code/\n";
 
 HostCommandRegistration packRegistration({30, "pack", "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move]",
                                           "create an archive, or add files to one", Pack, kPackHelp});

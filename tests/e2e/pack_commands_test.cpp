@@ -89,18 +89,18 @@ TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
     EXPECT_EQ(ExtractAll("first"), expected);
 
     WriteTree(dir.File("more"), {{"README.TXT", Pattern(100, 9)}, {"new.sqm", Pattern(4000, 8)}});
-    HostRun update = Host({"pack", archive, dir.File("more"), "--sub-path", "mission/x"});
+    HostRun update = Host({"pack", archive, dir.File("more"), "--sub-path", "sub/x"});
     ASSERT_EQ(update.status, 0) << update.err;
     ASSERT_EQ(Host({"pack", archive, dir.File("more"), "README.TXT"}).status, 0);
     expected.erase("readme.txt");
     expected["README.TXT"] = Pattern(100, 9);
-    expected["mission/x/README.TXT"] = Pattern(100, 9);
-    expected["mission/x/new.sqm"] = Pattern(4000, 8);
+    expected["sub/x/README.TXT"] = Pattern(100, 9);
+    expected["sub/x/new.sqm"] = Pattern(4000, 8);
     EXPECT_EQ(ExtractAll("second"), expected);
 
-    HostRun del = Host({"delete", archive, "data/", HostName("mission\\x\\new.sqm")});
+    HostRun del = Host({"delete", archive, "data/", HostName("sub\\x\\new.sqm")});
     ASSERT_EQ(del.status, 0) << del.err;
-    EXPECT_EQ(ExtractAll("third"), (Tree{{"README.TXT", Pattern(100, 9)}, {"mission/x/README.TXT", Pattern(100, 9)}}));
+    EXPECT_EQ(ExtractAll("third"), (Tree{{"README.TXT", Pattern(100, 9)}, {"sub/x/README.TXT", Pattern(100, 9)}}));
     EXPECT_EQ(Host({"verify", archive}).status, 0);
 }
 

@@ -315,7 +315,7 @@ TEST_F(Settings, SaveAndLoadAgain) {
     Load(path);
     PluginSettings.UseCompression = false;
     PluginSettings.CompressAll = true;
-    SetCompressFormats(ParseFormatList("pbo,txt"));
+    SetCompressFormats(ParseFormatList("dat,txt"));
     PluginSettings.ForceZbkSignature = true;
     PluginSettings.KeepOriginalSignatureSuffix = true;
     SetSignatureSuffixKey("k");
@@ -326,7 +326,7 @@ TEST_F(Settings, SaveAndLoadAgain) {
     Load(path);
     EXPECT_FALSE(PluginSettings.UseCompression);
     EXPECT_TRUE(PluginSettings.CompressAll);
-    EXPECT_EQ(Joined(*PluginSettings.CompressFormats), "pbo,txt");
+    EXPECT_EQ(Joined(*PluginSettings.CompressFormats), "dat,txt");
     EXPECT_TRUE(PluginSettings.ForceZbkSignature);
     EXPECT_TRUE(PluginSettings.KeepOriginalSignatureSuffix);
     EXPECT_STREQ(PluginSettings.ZbkSignatureSuffixKey, "k");
