@@ -69,9 +69,9 @@ private:
     int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
                             const OldEntries& old, ZbkEntryList* newList);
     int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
-                            ZbkEntryList* newList, int* progressSum);
+                            ZbkEntryList* newList);
     // Fills a new header with the records of the items, in their order, and the terminator.
-    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList, int64_t* addedBytes);
+    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
     void IndexOldEntries(OldEntries* old);
     static void SortByName(std::vector<RebuildItem>* items);
