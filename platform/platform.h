@@ -87,6 +87,11 @@ private:
 
 // Local calendar time of a UTC time stamp; false when it cannot be represented.
 bool ToLocalTime(int64_t utcSeconds, struct tm* out);
+// How the host reads a header's FileTime: the file managers on POSIX take it as Unix
+// seconds, the Windows file manager as the MS-DOS packed local date and time.
+bool HostTimeIsUnixSeconds();
+// Gives a file its last-write time (UTC seconds); false when the system refuses.
+bool SetFileWriteTime(const char* path, int64_t utcSeconds);
 
 // Dynamic loading, used by the command-line host.
 void* LoadLibraryFile(const char* path, std::string* error);

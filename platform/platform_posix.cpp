@@ -122,6 +122,17 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
     return localtime_r(&t, out) != nullptr;
 }
 
+bool HostTimeIsUnixSeconds() { return true; }
+
+bool SetFileWriteTime(const char* path, int64_t utcSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // the access time stays as extraction left it
+    times[1].tv_sec = static_cast<time_t>(utcSeconds);
+    times[1].tv_nsec = 0;
+    return path && utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
 void* LoadLibraryFile(const char* path, std::string* error) {
     // A bare file name would make dlopen search the library path instead of the current folder.
     std::string file = std::strchr(path, '/') ? path : std::string("./") + path;
