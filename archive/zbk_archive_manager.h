@@ -40,7 +40,8 @@ public:
     int DeleteFiles(char* packedFile, char* deleteList) override;
     // The host's list with every "*.*" folder name expanded: below srcPath when packing,
     // to the archive's records under that folder when srcPath is null. Names come out with
-    // the archive's separators. Null on failure.
+    // the archive's separators. Null on failure; when packing, a name that cannot be stored
+    // (platform::CanStoreName) fails it and is kept in m_refusedName.
     StringList* ExpandFileList(const char* srcPath, const char* list);
     int CreateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
                       StringList& names, int flags);
@@ -90,6 +91,7 @@ private:
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);
 
     int64_t m_archiveLength;
+    std::string m_refusedName;
     // Data offset of one record, carried forward as the listing advances, so that walking
     // the whole archive costs linear time. Valid while the loaded header is unchanged.
     int m_offsetIndex;

@@ -20,14 +20,19 @@ bool EndsWith(const char* s, const char* tail) {
 }
 
 // Adds every file below srcPath + folder (host form, ending in a separator or empty),
-// with its path relative to srcPath.
-bool AddFolderFiles(const std::string& srcPath, const std::string& folder, StringList* out) {
+// with its path relative to srcPath. A name that cannot be stored stops the walk and is
+// given back in *refused.
+bool AddFolderFiles(const std::string& srcPath, const std::string& folder, StringList* out, std::string* refused) {
     std::vector<platform::FoundFile> found;
     if (!platform::ListDirectory((srcPath + folder).c_str(), &found)) return true; // a missing folder adds nothing
     for (const platform::FoundFile& f : found) {
         std::string relative = folder + f.name;
+        if (!platform::CanStoreName(f.name.c_str())) {
+            *refused = relative;
+            return false;
+        }
         if (f.attrib & platform::kAttrDirectory) {
-            if (!AddFolderFiles(srcPath, relative + platform::HostSeparator(), out)) return false;
+            if (!AddFolderFiles(srcPath, relative + platform::HostSeparator(), out, refused)) return false;
         } else {
             platform::ToArchiveSeparators(&relative[0]);
             if (!out->TryAdd(relative.c_str())) return false;
@@ -60,12 +65,16 @@ std::string NormalizeSubPath(const char* subPath) {
 StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* list) {
     StringList* hostList = nullptr;
     StringList* expanded = nullptr;
+    m_refusedName.clear();
     try {
         hostList = new StringList(list);
         expanded = new StringList();
         for (char* name = hostList->Rewind(); name; name = hostList->Next()) {
             bool ok = true;
-            if (!EndsWith(name, "*.*")) {
+            if (srcPath && !platform::CanStoreName(name)) {
+                m_refusedName = name;
+                ok = false;
+            } else if (!EndsWith(name, "*.*")) {
                 std::string stored = name;
                 platform::ToArchiveSeparators(&stored[0]);
                 ok = expanded->TryAdd(stored.c_str());
@@ -74,7 +83,7 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
                 if (srcPath) {
                     std::string hostFolder = folder;
                     platform::ToHostSeparators(&hostFolder[0]);
-                    ok = AddFolderFiles(srcPath, hostFolder, expanded);
+                    ok = AddFolderFiles(srcPath, hostFolder, expanded, &m_refusedName);
                 } else {
                     platform::ToArchiveSeparators(&folder[0]);
                     ok = AddPrefixedRecords(m_entries, folder, expanded);
@@ -100,7 +109,9 @@ int CZbkArchiveManager::PackFiles(char* packedFile, char* subPath, char* srcPath
     }
     if (exists && !CanYouHandleThisFile(packedFile)) return E_UNKNOWN_FORMAT;
     std::unique_ptr<StringList> names(ExpandFileList(srcPath ? srcPath : "", addList));
-    if (!names) return E_NO_MEMORY;
+    // A file that cannot be stored under its name fails the whole request before anything
+    // is written: leaving it out would lose it without a word.
+    if (!names) return m_refusedName.empty() ? E_NO_MEMORY : E_NOT_SUPPORTED;
     names->Sort(false);
     return Guarded([&] {
         std::string sub = NormalizeSubPath(subPath);

@@ -45,6 +45,10 @@ void ToArchiveSeparators(char* name);
 // Archive name -> host name.
 void ToHostSeparators(char* name);
 bool IsSeparator(char c);
+// Whether a file's name (one path component, or a relative path in host form) can be
+// stored in an archive and come back unchanged. On POSIX a '\' is an ordinary character of
+// a name, which archives would take for a folder separator.
+bool CanStoreName(const char* hostName);
 
 // Opens a file for binary reading while other programs may read and write it.
 FILE* OpenSharedRead(const char* path);

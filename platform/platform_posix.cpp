@@ -32,6 +32,8 @@ void ToHostSeparators(char* name) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+bool CanStoreName(const char* hostName) { return hostName && !std::strchr(hostName, '\\'); }
+
 FILE* OpenSharedRead(const char* path) { return path ? std::fopen(path, "rb") : nullptr; }
 
 static void FillFound(const struct stat& st, const char* name, FoundFile* out) {

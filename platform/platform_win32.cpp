@@ -27,6 +27,9 @@ void ToHostSeparators(char*) {}
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+// Both separators of a Windows name are folder separators in the archive too.
+bool CanStoreName(const char* hostName) { return hostName != nullptr; }
+
 FILE* OpenSharedRead(const char* path) { return path ? _fsopen(path, "rb", _SH_DENYNO) : nullptr; }
 
 static void FillFound(const struct __finddata64_t& fd, FoundFile* out) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/host_runner.h"
 #include "tests/support/temp_dir.h"
 
@@ -50,7 +51,7 @@ protected:
                   {"data/blob.dat", Pattern(3000, 3)},
                   {"data/deep/empty.txt", {}},
                   {"data/deep/tiny.txt", {'a', 'b'}},
-                  {"scripts/init.sqf", Pattern(20000, 4)}};
+                  {"code/start.sqf", Pattern(20000, 4)}};
         WriteTree(dir.File("src"), source);
         archive = dir.File("out.zbk");
     }
@@ -85,7 +86,7 @@ TEST_F(PackCommands, RoundTripOfAFolder) {
 TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
     ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt", "data"}).status, 0);
     Tree expected = source;
-    expected.erase("scripts/init.sqf");
+    expected.erase("code/start.sqf");
     EXPECT_EQ(ExtractAll("first"), expected);
 
     WriteTree(dir.File("more"), {{"README.TXT", Pattern(100, 9)}, {"new.sqm", Pattern(4000, 8)}});
@@ -105,10 +106,10 @@ TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
 }
 
 TEST_F(PackCommands, MoveDeletesTheSources) {
-    ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "scripts"}).status, 0);
-    EXPECT_FALSE(FileExists(dir.File("src/scripts/init.sqf")));
-    EXPECT_TRUE(fs::is_directory(dir.File("src/scripts")));
-    EXPECT_EQ(ExtractAll("x"), (Tree{{"scripts/init.sqf", Pattern(20000, 4)}}));
+    ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "code"}).status, 0);
+    EXPECT_FALSE(FileExists(dir.File("src/code/start.sqf")));
+    EXPECT_TRUE(fs::is_directory(dir.File("src/code")));
+    EXPECT_EQ(ExtractAll("x"), (Tree{{"code/start.sqf", Pattern(20000, 4)}}));
 }
 
 TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
@@ -120,6 +121,31 @@ TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
     EXPECT_EQ(Host({"pack", archive, dir.File("no-such-folder")}).status, 15);
     EXPECT_EQ(Host({"delete", dir.File("notes.zbk"), "x"}).status, 14);
     EXPECT_EQ(Host({"delete", archive}).status, 2);
+}
+
+TEST_F(PackCommands, AFileThatCannotKeepItsNameFailsTheWholePack) {
+    if (platform::CanStoreName("back\\slash.txt")) GTEST_SKIP() << "no file name here holds a folder separator";
+    WriteFileText(dir.File("src/data/back\\slash.txt"), "x\n");
+    struct Case {
+        const char* what;
+        bool existing;
+    } const cases[] = {{"new archive", false}, {"existing archive", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(archive);
+        std::vector<unsigned char> before;
+        if (c.existing) {
+            ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt"}).status, 0);
+            before = ReadFileBytes(archive);
+        }
+        HostRun run = Host({"pack", archive, dir.File("src")});
+        EXPECT_EQ(run.status, 24);
+        EXPECT_NE(run.err.find("data/back\\slash.txt: the name cannot be stored"), std::string::npos) << run.err;
+        EXPECT_EQ(FileExists(archive), c.existing);
+        if (c.existing) EXPECT_EQ(ReadFileBytes(archive), before);
+        // No temporary file is left beside the archive either.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), c.existing ? 2 : 1);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "common/file_io.h"
 #include "common/multi_string.h"
 #include "frame/exports.h"
+#include "platform/platform.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
@@ -221,6 +222,38 @@ TEST_F(ArchiveWriting, ProgressOfACreation) {
     EXPECT_EQ(g_calls[static_cast<size_t>(crc + 1 - texts.begin())].count, 0);
     EXPECT_EQ(g_calls.back().text, s);
     EXPECT_EQ(g_calls.back().count, 3000);
+}
+
+TEST_F(ArchiveWriting, AFileThatCannotKeepItsNameFailsTheWholeRequest) {
+    if (platform::CanStoreName("back\\slash.txt")) GTEST_SKIP() << "no file name here holds a folder separator";
+    Source("good.txt", Text(10));
+    Source("dir/back\\slash.txt", Text(10));
+    Source("dir/fine.txt", Text(10));
+    struct Case {
+        const char* what;
+        std::vector<std::string> list;
+        bool existing;
+    } const cases[] = {
+        {"listed, new archive", {"good.txt", "dir/", "dir/back\\slash.txt", "dir/fine.txt"}, false},
+        {"in a folder expanded, new archive", {"good.txt", "dir/*.*"}, false},
+        {"listed, existing archive", {"dir/back\\slash.txt"}, true},
+        {"in a folder expanded, existing archive", {"dir/*.*"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Archive());
+        Bytes before;
+        if (c.existing) {
+            ASSERT_EQ(Pack({"good.txt"}), 0);
+            before = ReadFileBytes(Archive());
+        }
+        g_calls.clear();
+        EXPECT_EQ(Pack(c.list, nullptr, PK_PACK_MOVE_FILES), E_NOT_SUPPORTED);
+        EXPECT_TRUE(g_calls.empty()); // refused before any work
+        EXPECT_EQ(FolderListing(dir.File("out")), c.existing ? std::vector<std::string>{"a.zbk"} : std::vector<std::string>{});
+        if (c.existing) EXPECT_EQ(ReadFileBytes(Archive()), before);
+        EXPECT_TRUE(FileExists(src + "good.txt") && FileExists(src + "dir/fine.txt"));
+    }
 }
 
 TEST_F(ArchiveWriting, MovedSourcesAreDeletedOnlyAfterSuccess) {

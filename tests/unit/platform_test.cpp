@@ -210,6 +210,14 @@ TEST(Platform, LocalTimeOfUtcStamps) {
     }
 }
 
+TEST(Platform, NamesThatCanBeStored) {
+    EXPECT_TRUE(platform::CanStoreName("dir/file.txt"));
+    // Where '\\' separates folders it is no character of a name, and stores as it means;
+    // elsewhere it would come back as a separator.
+    EXPECT_EQ(platform::CanStoreName("back\\slash.txt"), platform::HostSeparator() == '\\');
+    EXPECT_FALSE(platform::CanStoreName(nullptr));
+}
+
 TEST(Platform, HostTimeFormFollowsTheBuild) {
     // The file managers that use '/' (POSIX) read FileTime as Unix seconds; the Windows one
     // reads the MS-DOS packed form.
