@@ -57,9 +57,6 @@ protected:
     void CloseArchiveFile();
 
     FILE* m_archiveFile;
-    // The write buffer of an archive being created; kept until the manager goes, after
-    // every close of m_archiveFile.
-    std::unique_ptr<char[]> m_writeBuffer;
     ZbkEntryList* m_entries;
 
 private:

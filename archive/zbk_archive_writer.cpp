@@ -8,7 +8,7 @@
 #include "archive/entry_data_writer.h"
 #include "archive/zbk_archive_manager.h"
 #include "archive/compressor.h"
-#include "common/file_io.h"
+#include "common/replacement_file.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
 
@@ -150,21 +150,21 @@ int CZbkArchiveManager::MakeFileRecord(const std::string& storedName, const std:
 
 int CZbkArchiveManager::CreateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
                                       StringList& names, int flags) {
-    if (m_archiveFile) std::fclose(m_archiveFile);
-    m_archiveFile = nullptr;
+    CloseArchiveFile();
     m_entries->ClearEntries();
-    m_archiveFile = std::fopen(packedFile, "w+b");
-    if (!m_archiveFile) return E_ECREATE;
-    m_writeBuffer = GiveWriteBuffer(m_archiveFile);
+    // Written beside its final name and renamed into place only when complete, so that a
+    // crash or a kill while packing never leaves a truncated archive under that name.
+    ReplacementFile temp(packedFile);
+    if (!temp.Create()) return E_ECREATE;
+    m_archiveFile = temp.File();
     int result = WriteNewArchive(subPath, srcPath, names);
-    if (result == E_SUCCESS && std::fflush(m_archiveFile) != 0) result = E_EWRITE;
+    m_archiveFile = nullptr; // the replacement file owns the stream
+    if (result == E_SUCCESS && !temp.Commit()) result = E_EWRITE;
     if (result != E_SUCCESS) {
-        std::fclose(m_archiveFile);
-        m_archiveFile = nullptr;
         m_entries->ClearEntries();
-        platform::DeleteFileAt(packedFile);
         return result;
     }
+    m_archiveFile = platform::OpenSharedRead(packedFile);
     if (flags & PK_PACK_MOVE_FILES) DeleteSources(srcPath, names);
     return E_SUCCESS;
 }

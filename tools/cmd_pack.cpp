@@ -21,7 +21,7 @@ const char kPackHelp[] =
     "  --sub-path PATH  store the files below the folder PATH inside the archive\n"
     "  --move           delete the source files once the archive is written (folders stay)\n"
     "\n"
-    "An update writes a new archive beside the old one and replaces it only when complete.\n"
+    "The archive is written beside its name and renamed into place only when complete.\n"
     "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
     "configuration file 24. A file whose name holds '\\' (possible on Linux) cannot be\n"
     "stored under its name: the command names it, packs nothing and gives 24.\n"

@@ -123,6 +123,24 @@ TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
     EXPECT_EQ(Host({"delete", archive}).status, 2);
 }
 
+TEST_F(PackCommands, AKilledPackLeavesNoArchiveUnderItsName) {
+    // A named pipe among the sources holds the host inside the pack, after the archive was
+    // begun, until the host is killed.
+    std::string work = dir.File("kill");
+    fs::create_directories(work + "/src");
+    WriteFileBytes(work + "/src/a.txt", Pattern(50000, 5));
+    if (platform::RunCommandLine("mkfifo " + platform::QuoteArgument(work + "/src/pipe.dat")) != 0)
+        GTEST_SKIP() << "no named pipes here";
+    std::string script =
+        "cd " + platform::QuoteArgument(work) + " && { " + platform::QuoteArgument(TestHostPath()) +
+        " --quiet --plugin " + platform::QuoteArgument(TestPluginPath()) +
+        " pack out.zbk src & pid=$!; } && n=0 && "
+        "until ls ./~out.zbk.* >/dev/null 2>&1; do n=$((n+1)); [ $n -lt 1000 ] || exit 3; sleep 0.01; done; "
+        "[ -e out.zbk ] && exit 4; kill -9 $pid; wait $pid; exit 0";
+    ASSERT_EQ(platform::RunCommandLine("sh -c " + platform::QuoteArgument(script)), 0);
+    EXPECT_FALSE(FileExists(work + "/out.zbk"));
+}
+
 TEST_F(PackCommands, AFileThatCannotKeepItsNameFailsTheWholePack) {
     if (platform::CanStoreName("back\\slash.txt")) GTEST_SKIP() << "no file name here holds a folder separator";
     WriteFileText(dir.File("src/data/back\\slash.txt"), "x\n");

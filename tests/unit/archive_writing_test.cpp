@@ -296,6 +296,8 @@ TEST_F(ArchiveWriting, AFailedCreationLeavesNothingBehind) {
                           };
                       },
                       E_EOPEN});
+    faults.push_back({"the finished archive cannot be renamed into place", [] { InjectIoFault(IoFault::Replace, 1); },
+                      E_EWRITE});
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.what);
         g_calls.clear();
@@ -310,6 +312,28 @@ TEST_F(ArchiveWriting, AFailedCreationLeavesNothingBehind) {
         EXPECT_TRUE(FileExists(src + "c.txt"));
         if (!FileExists(src + "b.dat")) Source("b.dat", Text(3000000));
     }
+}
+
+TEST_F(ArchiveWriting, ANewArchiveAppearsUnderItsNameOnlyWhenComplete) {
+    Source("a.txt", Text(5000));
+    Source("b.dat", Text(3000000));
+    // At every progress report, a point where the host may stop or the process be killed,
+    // the archive is being written under a temporary name beside the final one.
+    int checked = 0;
+    g_onCall = [&](const std::string&) {
+        ++checked;
+        EXPECT_FALSE(FileExists(Archive()));
+        std::vector<std::string> listing = FolderListing(dir.File("out"));
+        ASSERT_EQ(listing.size(), 1u);
+        EXPECT_EQ(listing[0].rfind("~a.zbk", 0), 0u) << listing[0];
+    };
+    ASSERT_EQ(Pack({"a.txt", "b.dat"}), 0);
+    g_onCall = nullptr;
+    EXPECT_GT(checked, 4);
+    EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["a.txt"], Text(5000));
+    EXPECT_EQ(entries["b.dat"], Text(3000000));
 }
 
 TEST_F(ArchiveWriting, AnExistingFileThatIsNoArchiveIsNotOverwritten) {
