@@ -63,7 +63,7 @@ private:
     struct OldEntries;
     struct RebuildItem;
 
-    int WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names);
+    int WriteNewArchive(FILE* out, const std::string& subPath, const std::string& srcPath, StringList& names);
     int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
                             const OldEntries& old, ZbkEntryList* newList);
     int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,

@@ -156,9 +156,7 @@ int CZbkArchiveManager::CreateArchive(const char* packedFile, const std::string&
     // crash or a kill while packing never leaves a truncated archive under that name.
     ReplacementFile temp(packedFile);
     if (!temp.Create()) return E_ECREATE;
-    m_archiveFile = temp.File();
-    int result = WriteNewArchive(subPath, srcPath, names);
-    m_archiveFile = nullptr; // the replacement file owns the stream
+    int result = WriteNewArchive(temp.File(), subPath, srcPath, names);
     if (result == E_SUCCESS && !temp.Commit()) result = E_EWRITE;
     if (result != E_SUCCESS) {
         m_entries->ClearEntries();
@@ -169,7 +167,8 @@ int CZbkArchiveManager::CreateArchive(const char* packedFile, const std::string&
     return E_SUCCESS;
 }
 
-int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names) {
+int CZbkArchiveManager::WriteNewArchive(FILE* out, const std::string& subPath, const std::string& srcPath,
+                                        StringList& names) {
     if (int r = AddSignatureRecord(m_entries, nullptr, E_NO_MEMORY)) return r;
     struct Packed {
         std::string source;
@@ -193,9 +192,9 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
     if (int r = AddTerminator(m_entries)) return r;
     uint64_t headerBytes = HeaderBytes(*m_entries);
     if (headerBytes + StoredDataBytes(*m_entries) >= kArchiveLengthLimit) return E_EWRITE;
-    if (int r = m_entries->SaveHeader(m_archiveFile)) return r;
+    if (int r = m_entries->SaveHeader(out)) return r;
 
-    EntryDataWriter writer(m_archiveFile, headerBytes, m_processDataProc, true);
+    EntryDataWriter writer(out, headerBytes, m_processDataProc, true);
     for (const Packed& p : packed) {
         if (!ReportProgress(p.source.c_str(), 0)) return E_EABORTED;
         FILE* source = std::fopen(p.source.c_str(), "rb");
@@ -205,7 +204,7 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
         if (r) return r;
     }
     // Methods and sizes of compressed files are known only now; the header keeps its length.
-    if (compressing) return m_entries->SaveHeader(m_archiveFile);
+    if (compressing) return m_entries->SaveHeader(out);
     return E_SUCCESS;
 }
 

@@ -137,16 +137,4 @@ TEST_F(ProgressConvention, EveryOperationReportsBytesOrPercentages) {
     }
 }
 
-TEST_F(ProgressConvention, DeletingEveryEntryEndsAtOneHundredPercent) {
-    WriteFileBytes(src + "only.dat", Text(10));
-    ASSERT_EQ(Pack({"only.dat"}), 0);
-    g_counts.clear();
-    std::vector<char> list = MultiString({"only.dat"});
-    SetProcessDataProc(reinterpret_cast<void*>(-1), Record);
-    ASSERT_EQ(DeleteFiles(&archive[0], list.data()), 0);
-    HostView view = Read(g_counts);
-    EXPECT_EQ(view.bytes, 0);
-    EXPECT_EQ(view.wholePercent, (std::vector<int>{100, 100}));
-}
-
 } // namespace
