@@ -75,7 +75,7 @@ focus_panel() {
 # marker: written to standard output byte for byte.
 clipboard_after() {
     local marker="kyrzbk-clipboard-marker-$RANDOM" end=$((SECONDS + 10))
-    printf '%s' "$marker" | xclip -selection clipboard -i
+    printf '%s' "$marker" | xclip -selection clipboard -i >/dev/null 2>&1
     xdotool key "$@"
     while [ "$SECONDS" -lt "$end" ]; do
         if timeout 2 xclip -selection clipboard -o >"$work/clipboard" 2>/dev/null && [ -s "$work/clipboard" ] &&
