@@ -193,7 +193,12 @@ if ! wait_for 60 has_window "$main_title"; then
     finish
 fi
 main="$(window_named "$main_title")"
-xdotool windowmove "$main" 0 0 windowsize "$main" 1270 790
+# The clicks that give a panel the keyboard aim at fixed places of the screen.
+main_placed() {
+    xdotool windowmove "$main" 0 0 windowsize "$main" 1270 790 2>/dev/null
+    xdotool getwindowgeometry "$main" 2>/dev/null | tr '\n' ' ' | grep -q 'Position: 0,0 .*Geometry: 1270x790'
+}
+wait_for 20 main_placed || fail "the main window could not be placed"
 title_is() { [[ "$(xdotool getwindowname "$main" 2>/dev/null)" == "$1"* ]]; }
 wait_for 20 title_is "arc (" || fail "the left panel does not show the scene"
 focus_panel left
