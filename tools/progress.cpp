@@ -1,7 +1,6 @@
 #include "tools/progress.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
