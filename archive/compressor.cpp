@@ -167,11 +167,12 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     if (!output.Grow(end / 2)) return E_NO_MEMORY;
 
     // Only a failed reallocation of the output tells the callback, name or no name, and
-    // only once the memory held so far has been given back.
+    // only once the memory held so far has been given back. Hosts read a negative count as
+    // a percentage, so the bytes already reported cannot be taken back: the call reports none.
     auto outOfMemory = [&]() {
         output.Release();
         matrix.reset();
-        if (Stopped(progress, progressName, -state.reported)) return int(E_EABORTED);
+        if (Stopped(progress, progressName, 0)) return int(E_EABORTED);
         return int(E_NO_MEMORY);
     };
 
@@ -182,8 +183,9 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     if (encoded > 0) return encoded;
 
     if (reporting) {
-        if (Stopped(progress, progressName, *size - state.reported)) return E_EABORTED;
-        state.reported = *size;
+        // The window prefix is none of the file's bytes.
+        if (Stopped(progress, progressName, *size - kPrefix - state.reported)) return E_EABORTED;
+        state.reported = *size - kPrefix;
         if (Stopped(progress, kChecksumText, 0)) return E_EABORTED;
     }
     uint32_t sum = ByteSum(input, kPrefix, end);

@@ -225,9 +225,12 @@ int Decoder::Run(uint32_t expectedSize) {
     size_t produced = static_cast<size_t>(m_op - m_base);
     m_sum += SumBytes(m_base + m_sumMark, produced - m_sumMark);
     if (m_progress) {
-        int rest = static_cast<int>(static_cast<int64_t>(m_length) - m_reported);
+        // Hosts add positive counts up as bytes towards the entry's unpacked size, and read
+        // negative ones as percentages: the last report is the output not yet reported, and
+        // the status text adds nothing.
+        int rest = static_cast<int>(static_cast<int64_t>(produced - kWindowPrefixLength) - m_reported);
         if (!m_progress(const_cast<char*>(m_name), rest)) return E_EABORTED;
-        if (!m_progress(const_cast<char*>(kVerifyingText), rest)) return E_EABORTED;
+        if (!m_progress(const_cast<char*>(kVerifyingText), 0)) return E_EABORTED;
     }
     return ReadLE32(m_end) == m_sum ? E_SUCCESS : E_BAD_ARCHIVE;
 }

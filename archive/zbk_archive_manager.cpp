@@ -98,7 +98,7 @@ int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) {
     headerData->FileName[n] = 0;
     platform::ToHostSeparators(headerData->FileName);
     // Time stamps are read as unsigned, so that files written after 2038 keep their dates.
-    headerData->FileTime = static_cast<int>(MakeDosDateTime(static_cast<int64_t>(entry->timeStamp)));
+    headerData->FileTime = MakeHostFileTime(static_cast<int64_t>(entry->timeStamp));
     headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
     headerData->PackSize = static_cast<int>(entry->dataSize);
     headerData->UnpSize =
@@ -153,6 +153,11 @@ int CZbkArchiveManager::ExtractEntry(const char* destPath, const char* destName)
     int64_t offset = entry ? CurrentDataOffset() : -1;
     MoveToNextEntry();
     int result = entry ? ExtractData(target, entry, offset) : E_BAD_DATA;
+    // The file managers leave the time of an extracted file to the plug-in. A time stamp of
+    // 0 means none was kept, and one the system refuses leaves the time of extraction:
+    // either way the data are right, so neither is a failure.
+    if (result == E_SUCCESS && entry->timeStamp != 0)
+        platform::SetFileWriteTime(target, static_cast<int64_t>(entry->timeStamp));
     m_textBuffer->Reset();
     std::free(target);
     return result;

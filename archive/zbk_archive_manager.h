@@ -40,7 +40,8 @@ public:
     int DeleteFiles(char* packedFile, char* deleteList) override;
     // The host's list with every "*.*" folder name expanded: below srcPath when packing,
     // to the archive's records under that folder when srcPath is null. Names come out with
-    // the archive's separators. Null on failure.
+    // the archive's separators. Null on failure; when packing, a name that cannot be stored
+    // (platform::CanStoreName) fails it and is kept in m_refusedName.
     StringList* ExpandFileList(const char* srcPath, const char* list);
     int CreateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
                       StringList& names, int flags);
@@ -56,22 +57,19 @@ protected:
     void CloseArchiveFile();
 
     FILE* m_archiveFile;
-    // The write buffer of an archive being created; kept until the manager goes, after
-    // every close of m_archiveFile.
-    std::unique_ptr<char[]> m_writeBuffer;
     ZbkEntryList* m_entries;
 
 private:
     struct OldEntries;
     struct RebuildItem;
 
-    int WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names);
+    int WriteNewArchive(FILE* out, const std::string& subPath, const std::string& srcPath, StringList& names);
     int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
                             const OldEntries& old, ZbkEntryList* newList);
     int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
-                            ZbkEntryList* newList, int* progressSum);
+                            ZbkEntryList* newList);
     // Fills a new header with the records of the items, in their order, and the terminator.
-    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList, int64_t* addedBytes);
+    int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
     void IndexOldEntries(OldEntries* old);
     static void SortByName(std::vector<RebuildItem>* items);
@@ -90,6 +88,7 @@ private:
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);
 
     int64_t m_archiveLength;
+    std::string m_refusedName;
     // Data offset of one record, carried forward as the listing advances, so that walking
     // the whole archive costs linear time. Valid while the loaded header is unchanged.
     int m_offsetIndex;

@@ -36,6 +36,26 @@ struct FoldedEqual {
     }
 };
 
+// A rebuild's progress, as a percentage of the whole operation: the host has no byte total
+// for a deletion, and the bytes of an update are not those of the files it was given.
+// Each record weighs its data bytes and one more, so that empty records move the bar too.
+class RebuildProgress {
+public:
+    explicit RebuildProgress(const ZbkEntryList& list) {
+        for (int i = list.FirstFileIndex(); i < list.count - 1; ++i) m_total += Weight(*list.entries[i]);
+    }
+    // A record's weight, taken before its data are written (compression changes dataSize).
+    static uint64_t Weight(const ZbkEntry& e) { return static_cast<uint64_t>(e.dataSize) + 1; }
+    int Add(uint64_t weight) {
+        m_done += weight;
+        return WholeOperationProgress(m_done, m_total);
+    }
+
+private:
+    uint64_t m_total = 0;
+    uint64_t m_done = 0;
+};
+
 } // namespace
 
 // One record of the header being written: a kept old record or a file to add.
@@ -120,14 +140,12 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
     return E_SUCCESS;
 }
 
-int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList,
-                                          int64_t* addedBytes) {
+int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList) {
     for (const RebuildItem& item : items) {
         ZbkEntry* record = nullptr;
         if (item.oldIndex < 0) {
             if (int r = MakeFileRecord(item.name, item.source, &record)) return r;
             if (!record) return E_EREAD; // a file to add that is missing fails the update
-            *addedBytes += record->packingMethod == MethodCompressed ? record->uncompressedSize : record->dataSize;
         } else {
             record = CopyRecord(*m_entries->entries[item.oldIndex]);
             if (!record) return E_NO_MEMORY;
@@ -152,18 +170,18 @@ int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items,
 int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
                                             const OldEntries& old, ZbkEntryList* newList) {
     if (int r = AddSignatureRecord(newList, m_entries, E_NO_MEMORY)) return r;
-    int64_t total = newList->hasSignature ? 21 + static_cast<int64_t>(newList->signatureLength) : 0;
-    if (int r = AddRebuildRecords(items, newList, &total)) return r;
+    if (int r = AddRebuildRecords(items, newList)) return r;
     uint64_t headerBytes = HeaderBytes(*newList);
     // The header is written last, into room reserved for it now.
     if (!platform::ExtendFile(out, static_cast<int64_t>(headerBytes)) || std::fseek(out, 0, SEEK_END) != 0)
         return E_EWRITE;
-    int share = static_cast<int>(std::min<int64_t>(total / static_cast<int64_t>(items.size()), INT32_MAX));
 
     EntryDataWriter writer(out, headerBytes, m_processDataProc, false);
+    RebuildProgress progress(*newList);
     int index = newList->FirstFileIndex();
     for (const RebuildItem& item : items) {
         int r;
+        uint64_t weight = RebuildProgress::Weight(*newList->entries[index]);
         if (item.oldIndex < 0) {
             FILE* source = std::fopen(item.source.c_str(), "rb");
             if (!source) return E_EOPEN;
@@ -176,11 +194,11 @@ int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, c
                                     m_entries->entries[item.oldIndex]->dataSize);
         }
         if (r) return r;
-        if (!ReportProgress(nullptr, share)) return E_EABORTED;
+        if (!ReportProgress(nullptr, progress.Add(weight))) return E_EABORTED;
         ++index;
     }
     std::string text = std::string("Rewriting archive header : ") + packedFile;
-    if (!ReportProgress(text.c_str(), share)) return E_EABORTED;
+    if (!ReportProgress(text.c_str(), progress.Add(0))) return E_EABORTED;
     return newList->SaveHeader(out);
 }
 
@@ -219,35 +237,31 @@ int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& delete
 
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
-    int sum = 0;
-    int result = WriteReducedArchive(temp.File(), items, old, newList, &sum);
+    int result = WriteReducedArchive(temp.File(), items, old, newList);
     if (result == E_SUCCESS) result = ReplaceArchive(temp, packedFile, newList);
     if (result != E_SUCCESS) {
         delete newList;
         return result;
     }
-    ReportProgress("Archive reorganized successfully.", sum < 100 ? 100 : 0);
+    ReportProgress("Archive reorganized successfully.", WholeOperationProgress(1, 1));
     return E_SUCCESS;
 }
 
 int CZbkArchiveManager::WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
-                                            ZbkEntryList* newList, int* progressSum) {
+                                            ZbkEntryList* newList) {
     if (int r = AddSignatureRecord(newList, m_entries, E_ECREATE)) return r;
-    int64_t unused = 0;
-    if (int r = AddRebuildRecords(items, newList, &unused)) return r;
+    if (int r = AddRebuildRecords(items, newList)) return r;
     if (int r = newList->SaveHeader(out)) return r;
-    // Deleting every entry leaves no written name to share the progress among.
-    int step = items.empty() ? 100 : 100 / static_cast<int>(items.size());
     EntryDataWriter writer(out, HeaderBytes(*newList), m_processDataProc, false);
     if (!writer.Ready()) return E_NO_MEMORY;
+    RebuildProgress progress(*newList);
     const char* status = "File(s) deleted, reorganizing archive ...";
-    if (!ReportProgress(status, 0)) return E_EABORTED;
+    if (!ReportProgress(status, progress.Add(0))) return E_EABORTED;
     for (const RebuildItem& item : items) {
-        if (int r = writer.CopyOldEntry(m_archiveFile, old.offsets[static_cast<size_t>(item.oldIndex)],
-                                        m_entries->entries[item.oldIndex]->dataSize))
+        uint32_t size = m_entries->entries[item.oldIndex]->dataSize;
+        if (int r = writer.CopyOldEntry(m_archiveFile, old.offsets[static_cast<size_t>(item.oldIndex)], size))
             return r;
-        if (!ReportProgress(status, step)) return E_EABORTED;
-        *progressSum += step;
+        if (!ReportProgress(status, progress.Add(size + 1ull))) return E_EABORTED;
     }
     return E_SUCCESS;
 }

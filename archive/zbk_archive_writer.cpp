@@ -8,7 +8,7 @@
 #include "archive/entry_data_writer.h"
 #include "archive/zbk_archive_manager.h"
 #include "archive/compressor.h"
-#include "common/file_io.h"
+#include "common/replacement_file.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
 
@@ -20,14 +20,19 @@ bool EndsWith(const char* s, const char* tail) {
 }
 
 // Adds every file below srcPath + folder (host form, ending in a separator or empty),
-// with its path relative to srcPath.
-bool AddFolderFiles(const std::string& srcPath, const std::string& folder, StringList* out) {
+// with its path relative to srcPath. A name that cannot be stored stops the walk and is
+// given back in *refused.
+bool AddFolderFiles(const std::string& srcPath, const std::string& folder, StringList* out, std::string* refused) {
     std::vector<platform::FoundFile> found;
     if (!platform::ListDirectory((srcPath + folder).c_str(), &found)) return true; // a missing folder adds nothing
     for (const platform::FoundFile& f : found) {
         std::string relative = folder + f.name;
+        if (!platform::CanStoreName(f.name.c_str())) {
+            *refused = relative;
+            return false;
+        }
         if (f.attrib & platform::kAttrDirectory) {
-            if (!AddFolderFiles(srcPath, relative + platform::HostSeparator(), out)) return false;
+            if (!AddFolderFiles(srcPath, relative + platform::HostSeparator(), out, refused)) return false;
         } else {
             platform::ToArchiveSeparators(&relative[0]);
             if (!out->TryAdd(relative.c_str())) return false;
@@ -60,12 +65,16 @@ std::string NormalizeSubPath(const char* subPath) {
 StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* list) {
     StringList* hostList = nullptr;
     StringList* expanded = nullptr;
+    m_refusedName.clear();
     try {
         hostList = new StringList(list);
         expanded = new StringList();
         for (char* name = hostList->Rewind(); name; name = hostList->Next()) {
             bool ok = true;
-            if (!EndsWith(name, "*.*")) {
+            if (srcPath && !platform::CanStoreName(name)) {
+                m_refusedName = name;
+                ok = false;
+            } else if (!EndsWith(name, "*.*")) {
                 std::string stored = name;
                 platform::ToArchiveSeparators(&stored[0]);
                 ok = expanded->TryAdd(stored.c_str());
@@ -74,7 +83,7 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
                 if (srcPath) {
                     std::string hostFolder = folder;
                     platform::ToHostSeparators(&hostFolder[0]);
-                    ok = AddFolderFiles(srcPath, hostFolder, expanded);
+                    ok = AddFolderFiles(srcPath, hostFolder, expanded, &m_refusedName);
                 } else {
                     platform::ToArchiveSeparators(&folder[0]);
                     ok = AddPrefixedRecords(m_entries, folder, expanded);
@@ -100,7 +109,9 @@ int CZbkArchiveManager::PackFiles(char* packedFile, char* subPath, char* srcPath
     }
     if (exists && !CanYouHandleThisFile(packedFile)) return E_UNKNOWN_FORMAT;
     std::unique_ptr<StringList> names(ExpandFileList(srcPath ? srcPath : "", addList));
-    if (!names) return E_NO_MEMORY;
+    // A file that cannot be stored under its name fails the whole request before anything
+    // is written: leaving it out would lose it without a word.
+    if (!names) return m_refusedName.empty() ? E_NO_MEMORY : E_NOT_SUPPORTED;
     names->Sort(false);
     return Guarded([&] {
         std::string sub = NormalizeSubPath(subPath);
@@ -139,26 +150,25 @@ int CZbkArchiveManager::MakeFileRecord(const std::string& storedName, const std:
 
 int CZbkArchiveManager::CreateArchive(const char* packedFile, const std::string& subPath, const std::string& srcPath,
                                       StringList& names, int flags) {
-    if (m_archiveFile) std::fclose(m_archiveFile);
-    m_archiveFile = nullptr;
+    CloseArchiveFile();
     m_entries->ClearEntries();
-    m_archiveFile = std::fopen(packedFile, "w+b");
-    if (!m_archiveFile) return E_ECREATE;
-    m_writeBuffer = GiveWriteBuffer(m_archiveFile);
-    int result = WriteNewArchive(subPath, srcPath, names);
-    if (result == E_SUCCESS && std::fflush(m_archiveFile) != 0) result = E_EWRITE;
+    // Written beside its final name and renamed into place only when complete, so that a
+    // crash or a kill while packing never leaves a truncated archive under that name.
+    ReplacementFile temp(packedFile);
+    if (!temp.Create()) return E_ECREATE;
+    int result = WriteNewArchive(temp.File(), subPath, srcPath, names);
+    if (result == E_SUCCESS && !temp.Commit()) result = E_EWRITE;
     if (result != E_SUCCESS) {
-        std::fclose(m_archiveFile);
-        m_archiveFile = nullptr;
         m_entries->ClearEntries();
-        platform::DeleteFileAt(packedFile);
         return result;
     }
+    m_archiveFile = platform::OpenSharedRead(packedFile);
     if (flags & PK_PACK_MOVE_FILES) DeleteSources(srcPath, names);
     return E_SUCCESS;
 }
 
-int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::string& srcPath, StringList& names) {
+int CZbkArchiveManager::WriteNewArchive(FILE* out, const std::string& subPath, const std::string& srcPath,
+                                        StringList& names) {
     if (int r = AddSignatureRecord(m_entries, nullptr, E_NO_MEMORY)) return r;
     struct Packed {
         std::string source;
@@ -182,9 +192,9 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
     if (int r = AddTerminator(m_entries)) return r;
     uint64_t headerBytes = HeaderBytes(*m_entries);
     if (headerBytes + StoredDataBytes(*m_entries) >= kArchiveLengthLimit) return E_EWRITE;
-    if (int r = m_entries->SaveHeader(m_archiveFile)) return r;
+    if (int r = m_entries->SaveHeader(out)) return r;
 
-    EntryDataWriter writer(m_archiveFile, headerBytes, m_processDataProc, true);
+    EntryDataWriter writer(out, headerBytes, m_processDataProc, true);
     for (const Packed& p : packed) {
         if (!ReportProgress(p.source.c_str(), 0)) return E_EABORTED;
         FILE* source = std::fopen(p.source.c_str(), "rb");
@@ -194,7 +204,7 @@ int CZbkArchiveManager::WriteNewArchive(const std::string& subPath, const std::s
         if (r) return r;
     }
     // Methods and sizes of compressed files are known only now; the header keeps its length.
-    if (compressing) return m_entries->SaveHeader(m_archiveFile);
+    if (compressing) return m_entries->SaveHeader(out);
     return E_SUCCESS;
 }
 

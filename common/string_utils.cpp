@@ -147,3 +147,10 @@ uint32_t MakeDosDateTime(int64_t time) {
            (static_cast<uint32_t>(t.tm_hour) << 11) | (static_cast<uint32_t>(t.tm_mday) << 16) |
            (static_cast<uint32_t>(t.tm_mon + 1) << 21) | (year << 25);
 }
+
+int32_t MakeHostFileTime(int64_t time) {
+    // Archives hold unsigned 32-bit seconds; the field keeps their bits, so that a host
+    // reading it unsigned sees dates after 2038 too.
+    if (platform::HostTimeIsUnixSeconds()) return static_cast<int32_t>(static_cast<uint32_t>(time));
+    return static_cast<int32_t>(MakeDosDateTime(time));
+}

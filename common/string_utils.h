@@ -16,4 +16,7 @@ const char* FindFileName(const char* path);
 const char* FindExtension(const char* name);
 int32_t GetOpenFileSize(FILE* file);
 uint32_t MakeDosDateTime(int64_t time);
+// The header's FileTime for a time stamp, in the form the host reads (Unix seconds, or the
+// MS-DOS packed local date and time).
+int32_t MakeHostFileTime(int64_t time);
 char* DuplicateString(const char* s);

@@ -115,7 +115,7 @@ int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
         // is an ordinary character of a file name.
         CopyHostName(headerData->ArcName, m_openData->ArcName);
         // The entry exists only while the archive is open, so it carries the time of listing.
-        headerData->FileTime = static_cast<int>(MakeDosDateTime(static_cast<int64_t>(std::time(nullptr))));
+        headerData->FileTime = MakeHostFileTime(static_cast<int64_t>(std::time(nullptr)));
         headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
         headerData->PackSize = PackedSize();
         headerData->UnpSize = listing ? DecodedLength() : m_fileSize;

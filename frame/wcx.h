@@ -40,6 +40,16 @@ enum { PK_PACK_MOVE_FILES = 1, PK_PACK_SAVE_PATHS = 2 };
 
 constexpr int kHostPathMax = 260;
 
+// Progress counts as the hosts read them: a positive count is bytes processed since the
+// last call, added up towards the operation's total; -1 to -100 set the current item's
+// percentage and -1000 to -1100 the whole operation's. A host may divide a byte count by a
+// total of 0 (a deletion has none), so operations without bytes report percentages only.
+constexpr int kWholeOperationPercent = -1000;
+inline int WholeOperationProgress(uint64_t done, uint64_t total) {
+    uint64_t percent = total == 0 || done >= total ? 100 : done * 100 / total;
+    return kWholeOperationPercent - static_cast<int>(percent);
+}
+
 typedef int(KYR_CALL* tChangeVolProc)(char* ArcName, int Mode);
 typedef int(KYR_CALL* tProcessDataProc)(char* FileName, int Size);
 

@@ -45,6 +45,10 @@ void ToArchiveSeparators(char* name);
 // Archive name -> host name.
 void ToHostSeparators(char* name);
 bool IsSeparator(char c);
+// Whether a file's name (one path component, or a relative path in host form) can be
+// stored in an archive and come back unchanged. On POSIX a '\' is an ordinary character of
+// a name, which archives would take for a folder separator.
+bool CanStoreName(const char* hostName);
 
 // Opens a file for binary reading while other programs may read and write it.
 FILE* OpenSharedRead(const char* path);
@@ -87,6 +91,11 @@ private:
 
 // Local calendar time of a UTC time stamp; false when it cannot be represented.
 bool ToLocalTime(int64_t utcSeconds, struct tm* out);
+// How the host reads a header's FileTime: the file managers on POSIX take it as Unix
+// seconds, the Windows file manager as the MS-DOS packed local date and time.
+bool HostTimeIsUnixSeconds();
+// Gives a file its last-write time (UTC seconds); false when the system refuses.
+bool SetFileWriteTime(const char* path, int64_t utcSeconds);
 
 // Dynamic loading, used by the command-line host.
 void* LoadLibraryFile(const char* path, std::string* error);

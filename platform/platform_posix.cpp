@@ -32,6 +32,8 @@ void ToHostSeparators(char* name) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+bool CanStoreName(const char* hostName) { return hostName && !std::strchr(hostName, '\\'); }
+
 FILE* OpenSharedRead(const char* path) { return path ? std::fopen(path, "rb") : nullptr; }
 
 static void FillFound(const struct stat& st, const char* name, FoundFile* out) {
@@ -120,6 +122,17 @@ CollationScope::~CollationScope() {}
 bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
     time_t t = static_cast<time_t>(utcSeconds);
     return localtime_r(&t, out) != nullptr;
+}
+
+bool HostTimeIsUnixSeconds() { return true; }
+
+bool SetFileWriteTime(const char* path, int64_t utcSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // the access time stays as extraction left it
+    times[1].tv_sec = static_cast<time_t>(utcSeconds);
+    times[1].tv_nsec = 0;
+    return path && utimensat(AT_FDCWD, path, times, 0) == 0;
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {

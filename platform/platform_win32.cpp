@@ -4,6 +4,7 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <sys/utime.h>
 #include <windows.h>
 
 #include <clocale>
@@ -25,6 +26,9 @@ void ToArchiveSeparators(char* name) {
 void ToHostSeparators(char*) {}
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Both separators of a Windows name are folder separators in the archive too.
+bool CanStoreName(const char* hostName) { return hostName != nullptr; }
 
 FILE* OpenSharedRead(const char* path) { return path ? _fsopen(path, "rb", _SH_DENYNO) : nullptr; }
 
@@ -124,6 +128,17 @@ CollationScope::~CollationScope() { std::setlocale(LC_ALL, m_previous.c_str()); 
 bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
     __time64_t t = static_cast<__time64_t>(utcSeconds);
     return _localtime64_s(out, &t) == 0;
+}
+
+bool HostTimeIsUnixSeconds() { return false; }
+
+bool SetFileWriteTime(const char* path, int64_t utcSeconds) {
+    struct __stat64 st;
+    if (!path || _stat64(path, &st) != 0) return false;
+    struct __utimbuf64 times;
+    times.actime = st.st_atime; // the access time stays as extraction left it
+    times.modtime = static_cast<__time64_t>(utcSeconds);
+    return _utime64(path, &times) == 0;
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {

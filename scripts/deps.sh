@@ -3,7 +3,8 @@
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-      wine64 xvfb xdotool x11-apps imagemagick clang libclang-rt-14-dev python3 ninja-build g++-multilib)
+      wine64 xvfb xdotool xclip doublecmd-gtk x11-apps imagemagick clang libclang-rt-14-dev python3 ninja-build
+      g++-multilib)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/platform.h"
 #include "tools/archive_session.h"
 #include "tools/host.h"
 #include "tools/progress.h"
@@ -9,11 +10,23 @@
 namespace {
 
 // The host record's MS-DOS packed local date and time, as "YYYY-MM-DD hh:mm:ss".
-std::string FormatDosTime(int packed) {
-    uint32_t v = static_cast<uint32_t>(packed);
+std::string FormatDosTime(uint32_t v) {
     char text[32];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (v >> 25), (v >> 21) & 0x0F,
                   (v >> 16) & 0x1F, (v >> 11) & 0x1F, (v >> 5) & 0x3F, (v & 0x1F) * 2);
+    return text;
+}
+
+// The plug-in gives the time in the form its host reads. Seconds are shown even, as the
+// packed form keeps them, so that every build lists an archive alike.
+std::string FormatHostTime(int fileTime) {
+    uint32_t v = static_cast<uint32_t>(fileTime);
+    if (!platform::HostTimeIsUnixSeconds()) return FormatDosTime(v);
+    struct tm t;
+    if (!platform::ToLocalTime(static_cast<int64_t>(v), &t)) return "????-??-?? ??:??:??";
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min, t.tm_sec / 2 * 2);
     return text;
 }
 
@@ -67,9 +80,9 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
         if (json)
             std::printf("{\"name\": %s, \"packSize\": %u, \"unpSize\": %u, \"time\": \"%s\", \"attr\": %d}\n",
                         JsonString(header.FileName).c_str(), packSize, unpSize,
-                        FormatDosTime(header.FileTime).c_str(), header.FileAttr);
+                        FormatHostTime(header.FileTime).c_str(), header.FileAttr);
         else
-            std::printf("%12u %12u  %s  %s\n", unpSize, packSize, FormatDosTime(header.FileTime).c_str(),
+            std::printf("%12u %12u  %s  %s\n", unpSize, packSize, FormatHostTime(header.FileTime).c_str(),
                         header.FileName);
         unpacked += unpSize;
         packed += packSize;

@@ -21,13 +21,14 @@ const char kPackHelp[] =
     "  --sub-path PATH  store the files below the folder PATH inside the archive\n"
     "  --move           delete the source files once the archive is written (folders stay)\n"
     "\n"
-    "An update writes a new archive beside the old one and replaces it only when complete.\n"
+    "The archive is written beside its name and renamed into place only when complete.\n"
     "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
-    "configuration file 24.\n"
+    "configuration file 24. A file whose name holds '\\' (possible on Linux) cannot be\n"
+    "stored under its name: the command names it, packs nothing and gives 24.\n"
     "\n"
     "examples:\n"
-    "  kyrzbk pack mission.zbk examples/mission\n"
-    "  kyrzbk pack mission.zbk examples/extra briefing.html --sub-path docs\n";
+    "  kyrzbk pack demo.zbk examples/demo\n"
+    "  kyrzbk pack demo.zbk examples/extra welcome.html --sub-path docs\n";
 
 // Adds the files below folder (relative to srcDir, ending in a separator or empty) the way
 // the file manager lists them: every file by its relative path, every folder as its
@@ -43,6 +44,19 @@ void AddTree(const std::string& srcDir, const std::string& folder, std::vector<s
         } else {
             names->push_back(relative);
         }
+    }
+}
+
+// The plug-in refuses the whole request for a file it cannot store under its name; the
+// user learns which one it was.
+void ReportUnstorableName(const std::string& srcDir, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (platform::CanStoreName(name.c_str())) continue;
+        std::fprintf(stderr,
+                     "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
+                     "rename it, nothing was packed\n",
+                     (srcDir + name).c_str());
+        return;
     }
 }
 
@@ -87,6 +101,7 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
                                     list.data(), move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
+    if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
     return result ? ReportFailure(archive, result) : 0;
 }
 
@@ -115,7 +130,7 @@ const char kDeleteHelp[] =
     "no entry matches, it is left untouched.\n"
     "\n"
     "example:\n"
-    "  kyrzbk delete mission.zbk docs/briefing.html scripts/\n";
+    "  kyrzbk delete demo.zbk docs/welcome.html code/\n";
 
 HostCommandRegistration packRegistration({30, "pack", "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move]",
                                           "create an archive, or add files to one", Pack, kPackHelp});

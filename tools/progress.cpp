@@ -1,7 +1,6 @@
 #include "tools/progress.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -11,13 +10,7 @@ std::string g_item;
 long long g_bytes = 0;
 long long g_total = 0;
 long long g_done = 0;
-
-// Texts such as "Verifying extracted data ..." announce a step; their counts repeat bytes
-// already reported for the entry and are not progress.
-bool IsStatusText(const char* text) {
-    size_t n = std::strlen(text);
-    return n >= 3 && std::strcmp(text + n - 3, "...") == 0;
-}
+int g_percent = -1; // of the whole operation, once the plug-in reports one
 
 std::string Bar(long long done, long long total) {
     constexpr int kWidth = 24;
@@ -33,6 +26,7 @@ void ConfigureProgress(bool enabled) { g_enabled = enabled && platform::IsTermin
 void SetProgressTotal(long long totalBytes) {
     g_total = totalBytes > 0 ? totalBytes : 0;
     g_done = 0;
+    g_percent = -1;
 }
 
 int KYR_CALL HostProgress(char* text, int count) {
@@ -41,12 +35,18 @@ int KYR_CALL HostProgress(char* text, int count) {
         g_item = text;
         g_bytes = 0;
     }
-    if (count > 0 && !(text && IsStatusText(text))) {
+    // Positive counts are bytes; -1000 to -1100 give the whole operation's percentage
+    // (-1 to -100, the current item's, the line does not show).
+    if (count > 0) {
         g_bytes += count;
         g_done += count;
+    } else if (count <= kWholeOperationPercent && count >= kWholeOperationPercent - 100) {
+        g_percent = kWholeOperationPercent - count;
     }
     std::string item = g_item.size() > 40 ? "..." + g_item.substr(g_item.size() - 37) : g_item;
-    if (g_total > 0)
+    if (g_percent >= 0)
+        std::fprintf(stderr, "\r\033[K%s %-40s", Bar(g_percent, 100).c_str(), item.c_str());
+    else if (g_total > 0)
         std::fprintf(stderr, "\r\033[K%s %-40s %12lld bytes", Bar(g_done, g_total).c_str(), item.c_str(), g_bytes);
     else
         std::fprintf(stderr, "\r\033[K%-50s %12lld bytes", item.c_str(), g_bytes);
@@ -62,4 +62,5 @@ void FinishProgress() {
     g_bytes = 0;
     g_total = 0;
     g_done = 0;
+    g_percent = -1;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/host_runner.h"
 #include "tests/support/temp_dir.h"
 
@@ -50,7 +51,7 @@ protected:
                   {"data/blob.dat", Pattern(3000, 3)},
                   {"data/deep/empty.txt", {}},
                   {"data/deep/tiny.txt", {'a', 'b'}},
-                  {"scripts/init.sqf", Pattern(20000, 4)}};
+                  {"code/start.sqf", Pattern(20000, 4)}};
         WriteTree(dir.File("src"), source);
         archive = dir.File("out.zbk");
     }
@@ -85,30 +86,30 @@ TEST_F(PackCommands, RoundTripOfAFolder) {
 TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
     ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt", "data"}).status, 0);
     Tree expected = source;
-    expected.erase("scripts/init.sqf");
+    expected.erase("code/start.sqf");
     EXPECT_EQ(ExtractAll("first"), expected);
 
     WriteTree(dir.File("more"), {{"README.TXT", Pattern(100, 9)}, {"new.sqm", Pattern(4000, 8)}});
-    HostRun update = Host({"pack", archive, dir.File("more"), "--sub-path", "mission/x"});
+    HostRun update = Host({"pack", archive, dir.File("more"), "--sub-path", "sub/x"});
     ASSERT_EQ(update.status, 0) << update.err;
     ASSERT_EQ(Host({"pack", archive, dir.File("more"), "README.TXT"}).status, 0);
     expected.erase("readme.txt");
     expected["README.TXT"] = Pattern(100, 9);
-    expected["mission/x/README.TXT"] = Pattern(100, 9);
-    expected["mission/x/new.sqm"] = Pattern(4000, 8);
+    expected["sub/x/README.TXT"] = Pattern(100, 9);
+    expected["sub/x/new.sqm"] = Pattern(4000, 8);
     EXPECT_EQ(ExtractAll("second"), expected);
 
-    HostRun del = Host({"delete", archive, "data/", HostName("mission\\x\\new.sqm")});
+    HostRun del = Host({"delete", archive, "data/", HostName("sub\\x\\new.sqm")});
     ASSERT_EQ(del.status, 0) << del.err;
-    EXPECT_EQ(ExtractAll("third"), (Tree{{"README.TXT", Pattern(100, 9)}, {"mission/x/README.TXT", Pattern(100, 9)}}));
+    EXPECT_EQ(ExtractAll("third"), (Tree{{"README.TXT", Pattern(100, 9)}, {"sub/x/README.TXT", Pattern(100, 9)}}));
     EXPECT_EQ(Host({"verify", archive}).status, 0);
 }
 
 TEST_F(PackCommands, MoveDeletesTheSources) {
-    ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "scripts"}).status, 0);
-    EXPECT_FALSE(FileExists(dir.File("src/scripts/init.sqf")));
-    EXPECT_TRUE(fs::is_directory(dir.File("src/scripts")));
-    EXPECT_EQ(ExtractAll("x"), (Tree{{"scripts/init.sqf", Pattern(20000, 4)}}));
+    ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "code"}).status, 0);
+    EXPECT_FALSE(FileExists(dir.File("src/code/start.sqf")));
+    EXPECT_TRUE(fs::is_directory(dir.File("src/code")));
+    EXPECT_EQ(ExtractAll("x"), (Tree{{"code/start.sqf", Pattern(20000, 4)}}));
 }
 
 TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
@@ -120,6 +121,49 @@ TEST_F(PackCommands, RefusalsNameTheFileAndTheCode) {
     EXPECT_EQ(Host({"pack", archive, dir.File("no-such-folder")}).status, 15);
     EXPECT_EQ(Host({"delete", dir.File("notes.zbk"), "x"}).status, 14);
     EXPECT_EQ(Host({"delete", archive}).status, 2);
+}
+
+TEST_F(PackCommands, AKilledPackLeavesNoArchiveUnderItsName) {
+    // A named pipe among the sources holds the host inside the pack, after the archive was
+    // begun, until the host is killed.
+    std::string work = dir.File("kill");
+    fs::create_directories(work + "/src");
+    WriteFileBytes(work + "/src/a.txt", Pattern(50000, 5));
+    if (platform::RunCommandLine("mkfifo " + platform::QuoteArgument(work + "/src/pipe.dat")) != 0)
+        GTEST_SKIP() << "no named pipes here";
+    std::string script =
+        "cd " + platform::QuoteArgument(work) + " && { " + platform::QuoteArgument(TestHostPath()) +
+        " --quiet --plugin " + platform::QuoteArgument(TestPluginPath()) +
+        " pack out.zbk src & pid=$!; } && n=0 && "
+        "until ls ./~out.zbk.* >/dev/null 2>&1; do n=$((n+1)); [ $n -lt 1000 ] || exit 3; sleep 0.01; done; "
+        "[ -e out.zbk ] && exit 4; kill -9 $pid; wait $pid; exit 0";
+    ASSERT_EQ(platform::RunCommandLine("sh -c " + platform::QuoteArgument(script)), 0);
+    EXPECT_FALSE(FileExists(work + "/out.zbk"));
+}
+
+TEST_F(PackCommands, AFileThatCannotKeepItsNameFailsTheWholePack) {
+    if (platform::CanStoreName("back\\slash.txt")) GTEST_SKIP() << "no file name here holds a folder separator";
+    WriteFileText(dir.File("src/data/back\\slash.txt"), "x\n");
+    struct Case {
+        const char* what;
+        bool existing;
+    } const cases[] = {{"new archive", false}, {"existing archive", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(archive);
+        std::vector<unsigned char> before;
+        if (c.existing) {
+            ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt"}).status, 0);
+            before = ReadFileBytes(archive);
+        }
+        HostRun run = Host({"pack", archive, dir.File("src")});
+        EXPECT_EQ(run.status, 24);
+        EXPECT_NE(run.err.find("data/back\\slash.txt: the name cannot be stored"), std::string::npos) << run.err;
+        EXPECT_EQ(FileExists(archive), c.existing);
+        if (c.existing) EXPECT_EQ(ReadFileBytes(archive), before);
+        // No temporary file is left beside the archive either.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), c.existing ? 2 : 1);
+    }
 }
 
 } // namespace

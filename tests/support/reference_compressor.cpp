@@ -218,7 +218,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     auto memoryFailure = [&]() {
         std::free(out);
         delete matrix;
-        if (progress && CallProgress(progress, progressName, -reported) == 0) return int(E_EABORTED);
+        if (progress && CallProgress(progress, progressName, 0) == 0) return int(E_EABORTED);
         return int(E_NO_MEMORY);
     };
 
@@ -278,12 +278,12 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     out[flagAt] = static_cast<unsigned char>(flags);
 
     if (progressName) {
-        if (progress && CallProgress(progress, progressName, *size - reported) == 0) {
+        if (progress && CallProgress(progress, progressName, *size - kPrefix - reported) == 0) {
             std::free(out);
             delete matrix;
             return E_EABORTED;
         }
-        reported = *size;
+        reported = *size - kPrefix;
         if (progress && CallProgress(progress, kChecksumText, 0) == 0) {
             std::free(out);
             delete matrix;

@@ -10,6 +10,7 @@
 #include "common/file_io.h"
 #include "common/multi_string.h"
 #include "frame/exports.h"
+#include "platform/platform.h"
 #include "settings/settings_store.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
@@ -223,6 +224,38 @@ TEST_F(ArchiveWriting, ProgressOfACreation) {
     EXPECT_EQ(g_calls.back().count, 3000);
 }
 
+TEST_F(ArchiveWriting, AFileThatCannotKeepItsNameFailsTheWholeRequest) {
+    if (platform::CanStoreName("back\\slash.txt")) GTEST_SKIP() << "no file name here holds a folder separator";
+    Source("good.txt", Text(10));
+    Source("dir/back\\slash.txt", Text(10));
+    Source("dir/fine.txt", Text(10));
+    struct Case {
+        const char* what;
+        std::vector<std::string> list;
+        bool existing;
+    } const cases[] = {
+        {"listed, new archive", {"good.txt", "dir/", "dir/back\\slash.txt", "dir/fine.txt"}, false},
+        {"in a folder expanded, new archive", {"good.txt", "dir/*.*"}, false},
+        {"listed, existing archive", {"dir/back\\slash.txt"}, true},
+        {"in a folder expanded, existing archive", {"dir/*.*"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Archive());
+        Bytes before;
+        if (c.existing) {
+            ASSERT_EQ(Pack({"good.txt"}), 0);
+            before = ReadFileBytes(Archive());
+        }
+        g_calls.clear();
+        EXPECT_EQ(Pack(c.list, nullptr, PK_PACK_MOVE_FILES), E_NOT_SUPPORTED);
+        EXPECT_TRUE(g_calls.empty()); // refused before any work
+        EXPECT_EQ(FolderListing(dir.File("out")), c.existing ? std::vector<std::string>{"a.zbk"} : std::vector<std::string>{});
+        if (c.existing) EXPECT_EQ(ReadFileBytes(Archive()), before);
+        EXPECT_TRUE(FileExists(src + "good.txt") && FileExists(src + "dir/fine.txt"));
+    }
+}
+
 TEST_F(ArchiveWriting, MovedSourcesAreDeletedOnlyAfterSuccess) {
     Source("a.txt", Text(100));
     Source("sub/b.dat", Text(100));
@@ -263,6 +296,8 @@ TEST_F(ArchiveWriting, AFailedCreationLeavesNothingBehind) {
                           };
                       },
                       E_EOPEN});
+    faults.push_back({"the finished archive cannot be renamed into place", [] { InjectIoFault(IoFault::Replace, 1); },
+                      E_EWRITE});
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.what);
         g_calls.clear();
@@ -277,6 +312,28 @@ TEST_F(ArchiveWriting, AFailedCreationLeavesNothingBehind) {
         EXPECT_TRUE(FileExists(src + "c.txt"));
         if (!FileExists(src + "b.dat")) Source("b.dat", Text(3000000));
     }
+}
+
+TEST_F(ArchiveWriting, ANewArchiveAppearsUnderItsNameOnlyWhenComplete) {
+    Source("a.txt", Text(5000));
+    Source("b.dat", Text(3000000));
+    // At every progress report, a point where the host may stop or the process be killed,
+    // the archive is being written under a temporary name beside the final one.
+    int checked = 0;
+    g_onCall = [&](const std::string&) {
+        ++checked;
+        EXPECT_FALSE(FileExists(Archive()));
+        std::vector<std::string> listing = FolderListing(dir.File("out"));
+        ASSERT_EQ(listing.size(), 1u);
+        EXPECT_EQ(listing[0].rfind("~a.zbk", 0), 0u) << listing[0];
+    };
+    ASSERT_EQ(Pack({"a.txt", "b.dat"}), 0);
+    g_onCall = nullptr;
+    EXPECT_GT(checked, 4);
+    EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
+    auto entries = ExtractThroughExports(Archive());
+    EXPECT_EQ(entries["a.txt"], Text(5000));
+    EXPECT_EQ(entries["b.dat"], Text(3000000));
 }
 
 TEST_F(ArchiveWriting, AnExistingFileThatIsNoArchiveIsNotOverwritten) {
@@ -430,8 +487,12 @@ TEST_F(ArchiveUpdating, ProgressOfAnUpdate) {
                                          "<null>",
                                          "Rewriting archive header : " + Archive()};
     EXPECT_EQ(Texts(), expected);
-    EXPECT_EQ(g_calls[1].count, 50);
-    EXPECT_EQ(g_calls.back().count, 50);
+    // Announcements carry no bytes; after each written name the whole operation's share
+    // done so far, weighed by data bytes + 1: add.dat 101, add.txt 101, keep.txt 243 (its
+    // compressed block), old.dat 501.
+    std::vector<int> counts;
+    for (const ProgressCall& c : g_calls) counts.push_back(c.count);
+    EXPECT_EQ(counts, (std::vector<int>{0, -1010, 0, -1021, 0, -1047, 0, -1100, -1100}));
 }
 
 TEST_F(ArchiveUpdating, AFailedUpdateLeavesTheOldArchive) {
@@ -492,8 +553,14 @@ TEST_F(ArchiveDeleting, DeletesNamesAndFolders) {
                                          "File(s) deleted, reorganizing archive ...",
                                          "Archive reorganized successfully."};
     EXPECT_EQ(Texts(), expected);
-    EXPECT_EQ(g_calls[1].count, 50);
-    EXPECT_EQ(g_calls.back().count, 0); // the steps reached 100
+    std::vector<int> counts;
+    for (const ProgressCall& c : g_calls) counts.push_back(c.count);
+    // Whole-operation percentages only: a host has no byte total for a deletion.
+    EXPECT_EQ(counts.front(), -1000);
+    EXPECT_GT(counts[1], -1100);
+    EXPECT_LT(counts[1], -1000);
+    EXPECT_EQ(counts[2], -1100);
+    EXPECT_EQ(counts.back(), -1100);
     EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
 }
 
@@ -508,7 +575,7 @@ TEST_F(ArchiveDeleting, DeletingEverythingLeavesAnEmptyArchive) {
     ASSERT_EQ(Delete({"keep.txt", "old.dat"}), 0);
     EXPECT_EQ(ReadFileBytes(Archive()), Bytes(21, 0));
     EXPECT_EQ(g_calls.back().text, "Archive reorganized successfully.");
-    EXPECT_EQ(g_calls.back().count, 100); // no steps were reported
+    EXPECT_EQ(g_calls.back().count, -1100);
     g_abortAtCall = 0;
     PluginSettings.ForceZbkSignature = true;
     WriteFileBytes(Archive(), original);

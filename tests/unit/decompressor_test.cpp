@@ -147,10 +147,9 @@ TEST(DecompressEntry, ProgressStepsThenFinalReportsAndVerification) {
         EXPECT_LT(log.calls[i].second, 1024 + 18);
         reported += log.calls[i].second;
     }
-    int rest = static_cast<int>(stream.size()) - reported;
-    EXPECT_EQ(log.calls[4], std::make_pair(std::string("dir\\entry.txt"), rest));
-    EXPECT_EQ(log.calls[5], std::make_pair(std::string("Verifying extracted data ..."), rest));
-    EXPECT_LT(rest, 0);
+    // The counts add up to the bytes produced; the status text adds none.
+    EXPECT_EQ(log.calls[4], std::make_pair(std::string("dir\\entry.txt"), 5000 - reported));
+    EXPECT_EQ(log.calls[5], std::make_pair(std::string("Verifying extracted data ..."), 0));
 }
 
 TEST(DecompressEntry, ProgressCountsMatchATokenByTokenWalk) {
@@ -170,8 +169,8 @@ TEST(DecompressEntry, ProgressCountsMatchATokenByTokenWalk) {
     ASSERT_EQ(log.calls.size(), 4u);
     EXPECT_EQ(log.calls[0].second, 1024);
     EXPECT_EQ(log.calls[1].second, 1024);
-    EXPECT_EQ(log.calls[2].second, static_cast<int>(stream.size()) - 2048);
-    EXPECT_EQ(log.calls[3].second, static_cast<int>(stream.size()) - 2048);
+    EXPECT_EQ(log.calls[2].second, 3000 - 2048);
+    EXPECT_EQ(log.calls[3].second, 0);
 }
 
 TEST(DecompressEntry, CallbackAnsweringZeroAborts) {

@@ -210,6 +210,34 @@ TEST(Platform, LocalTimeOfUtcStamps) {
     }
 }
 
+TEST(Platform, NamesThatCanBeStored) {
+    EXPECT_TRUE(platform::CanStoreName("dir/file.txt"));
+    // Where '\\' separates folders it is no character of a name, and stores as it means;
+    // elsewhere it would come back as a separator.
+    EXPECT_EQ(platform::CanStoreName("back\\slash.txt"), platform::HostSeparator() == '\\');
+    EXPECT_FALSE(platform::CanStoreName(nullptr));
+}
+
+TEST(Platform, HostTimeFormFollowsTheBuild) {
+    // The file managers that use '/' (POSIX) read FileTime as Unix seconds; the Windows one
+    // reads the MS-DOS packed form.
+    EXPECT_EQ(platform::HostTimeIsUnixSeconds(), platform::HostSeparator() == '/');
+}
+
+TEST(Platform, SetFileWriteTime) {
+    TempDir dir;
+    std::string path = dir.File("f.txt");
+    WriteFileText(path, "x");
+    for (int64_t t : {int64_t(86401), int64_t(1700000001), int64_t(4000000000)}) {
+        SCOPED_TRACE(t);
+        ASSERT_TRUE(platform::SetFileWriteTime(path.c_str(), t));
+        platform::FoundFile found;
+        ASSERT_TRUE(platform::FindFile(path.c_str(), &found));
+        EXPECT_EQ(found.writeTime, t);
+    }
+    EXPECT_FALSE(platform::SetFileWriteTime(dir.File("missing.txt").c_str(), 86401));
+}
+
 TEST(Platform, CommandLinesReportExitStatusAndKeepQuotedArguments) {
     EXPECT_EQ(platform::RunCommandLine("exit 0"), 0);
     EXPECT_EQ(platform::RunCommandLine("exit 23"), 23);

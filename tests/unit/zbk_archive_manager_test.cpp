@@ -151,7 +151,7 @@ TEST_F(ZbkArchive, ListingSkipsTheSignatureAndFillsFiveFields) {
     struct tm local = *std::localtime(&t);
     int dos = (local.tm_sec / 2) | local.tm_min << 5 | local.tm_hour << 11 | local.tm_mday << 16 |
               (local.tm_mon + 1) << 21 | (local.tm_year - 80) << 25;
-    EXPECT_EQ(header.FileTime, dos);
+    EXPECT_EQ(header.FileTime, platform::HostTimeIsUnixSeconds() ? 0x5F5E1000 : dos);
     // Fields the manager does not own keep what the host put there.
     tHeaderData pattern;
     std::memset(&pattern, 0x5A, sizeof pattern);
@@ -279,6 +279,36 @@ TEST_F(ZbkArchive, ProgressAndAbortDuringExtraction) {
     EXPECT_EQ(ReadFileText(dir.File("again.out")), "x"); // a stored entry is written before the report
     EXPECT_EQ(Extract(dir.File("again-packed.out")), E_EABORTED);
     EXPECT_FALSE(FileExists(dir.File("again-packed.out")));
+}
+
+TEST_F(ZbkArchive, ExtractedFilesCarryTheirEntrysTime) {
+    const uint32_t kAfter2038 = 4000000000u; // 2096-10-02 07:06:40 UTC
+    TestArchive layout;
+    layout.Stored("stored.txt", "abc", 0x5F5E1001)
+        .Compressed("packed.txt", std::string(3000, 'p'), kAfter2038)
+        .Stored("empty.txt", "", 1700000000)
+        .Stored("no-time.txt", "n", 0);
+    ASSERT_EQ(Open(Write(layout.Bytes())), 0);
+    struct Case {
+        const char* target;
+        uint32_t time; // 0: the time of extraction
+    } const cases[] = {{"stored.out", 0x5F5E1001}, {"packed.out", kAfter2038}, {"empty.out", 1700000000},
+                       {"no-time.out", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        tHeaderData header;
+        ASSERT_EQ(Next(&header), 0);
+        int64_t before = static_cast<int64_t>(std::time(nullptr));
+        ASSERT_EQ(Extract(dir.File(c.target)), 0);
+        platform::FoundFile found;
+        ASSERT_TRUE(platform::FindFile(dir.File(c.target).c_str(), &found));
+        if (c.time != 0) {
+            EXPECT_EQ(found.writeTime, static_cast<int64_t>(c.time)); // odd seconds too
+        } else {
+            EXPECT_GE(found.writeTime, before - 2);
+            EXPECT_LE(found.writeTime, static_cast<int64_t>(std::time(nullptr)) + 2);
+        }
+    }
 }
 
 TEST(ZbkArchiveManager, SupportsCapabilities) {

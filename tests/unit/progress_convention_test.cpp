@@ -1,0 +1,140 @@
+// Every progress report of every operation, read the way the file managers read them: a
+// positive count is bytes processed and adds up towards the operation's byte total; -1 to
+// -100 and -1000 to -1100 are percentages; no other negative count means anything.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/multi_string.h"
+#include "frame/exports.h"
+#include "settings/settings_store.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/zbk_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<int> g_counts;
+
+int KYR_CALL Record(char*, int count) {
+    g_counts.push_back(count);
+    return 1;
+}
+
+// What a host makes of the reports of one operation.
+struct HostView {
+    long long bytes = 0;
+    std::vector<int> wholePercent;
+    std::vector<int> meaningless; // negative counts outside both percentage ranges
+};
+
+HostView Read(const std::vector<int>& counts) {
+    HostView view;
+    for (int c : counts) {
+        if (c > 0)
+            view.bytes += c;
+        else if (c <= -1000 && c >= -1100)
+            view.wholePercent.push_back(-c - 1000);
+        else if (c < -100)
+            view.meaningless.push_back(c);
+    }
+    return view;
+}
+
+std::vector<unsigned char> Text(size_t n) {
+    std::vector<unsigned char> b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>('a' + (i * 7 + i / 13) % 23);
+    return b;
+}
+
+class ProgressConvention : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsToDefaults();
+        g_counts.clear();
+        src = dir.File("src") + "/";
+        fs::create_directories(src);
+    }
+    void TearDown() override { ResetSettingsToDefaults(); }
+
+    int Pack(const std::vector<std::string>& names) {
+        std::vector<char> list = MultiString(names);
+        SetProcessDataProc(reinterpret_cast<void*>(-1), Record);
+        return PackFiles(&archive[0], nullptr, &src[0], list.data(), 0);
+    }
+    // Extracts every entry; returns the sum of their unpacked sizes, the host's total.
+    long long ExtractAll() {
+        tOpenArchiveData open{};
+        open.ArcName = &archive[0];
+        open.OpenMode = PK_OM_EXTRACT;
+        void* handle = OpenArchive(&open);
+        EXPECT_NE(handle, nullptr);
+        if (!handle) return -1;
+        SetProcessDataProc(handle, Record);
+        long long total = 0;
+        tHeaderData header{};
+        for (int i = 0; ReadHeader(handle, &header) == 0; ++i) {
+            total += header.UnpSize;
+            std::string target = dir.File("x" + std::to_string(i));
+            EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, &target[0]), 0);
+        }
+        CloseArchive(handle);
+        return total;
+    }
+
+    TempDir dir;
+    std::string src;
+    std::string archive = dir.File("a.zbk");
+};
+
+TEST_F(ProgressConvention, EveryOperationReportsBytesOrPercentages) {
+    // Large enough for several compressor and decompressor steps and two copy chunks.
+    WriteFileBytes(src + "big.dat", Text(1500000));
+    WriteFileBytes(src + "notes.txt", Text(9000));
+    WriteFileBytes(src + "tiny.txt", Text(2)); // marked for compression, too short: stored
+    const long long sourceBytes = 1500000 + 9000 + 2;
+
+    struct Step {
+        const char* what;
+        std::function<long long()> run; // the byte total a host expects, or 0 for none
+    };
+    std::vector<Step> steps = {
+        {"create", [&] { return Pack({"big.dat", "notes.txt", "tiny.txt"}) == 0 ? sourceBytes : -1; }},
+        {"extract", [&] { return ExtractAll(); }},
+        {"update",
+         [&] {
+             WriteFileBytes(src + "more.txt", Text(5000));
+             return Pack({"more.txt"}) == 0 ? 0 : -1;
+         }},
+        {"delete",
+         [&] {
+             std::vector<char> list = MultiString({"notes.txt"});
+             SetProcessDataProc(reinterpret_cast<void*>(-1), Record);
+             return DeleteFiles(&archive[0], list.data()) == 0 ? 0 : -1;
+         }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        g_counts.clear();
+        long long total = step.run();
+        ASSERT_GE(total, 0);
+        HostView view = Read(g_counts);
+        EXPECT_TRUE(view.meaningless.empty()) << "first: " << view.meaningless.front();
+        EXPECT_EQ(view.bytes, total);
+        if (total == 0) {
+            // Percentages only, never going back, ending at 100.
+            ASSERT_FALSE(view.wholePercent.empty());
+            EXPECT_TRUE(std::is_sorted(view.wholePercent.begin(), view.wholePercent.end()));
+            EXPECT_EQ(view.wholePercent.back(), 100);
+        } else {
+            EXPECT_TRUE(view.wholePercent.empty());
+        }
+    }
+}
+
+} // namespace
