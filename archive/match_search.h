@@ -189,20 +189,26 @@ private:
         // while 24 are left.
         if (int64_t(pos) + 24 <= m_size) {
             const Bytes16 here16 = LoadBytes16(here);
-            for (; c >= low && walked < kWalkSteps && need < maxLen; c = links[c & m_mask]) {
-                // One byte short of maxLen leaves little to win on a long chain: the scan
-                // meets its places faster than the links do.
-                if (need == maxLen - 1 && walked >= kFullSteps) break;
-                ++walked;
-                const int32_t distance = pos - c;
-                const int cap = distance < maxLen ? int(distance) : maxLen;
-                int n = CommonPrefix16(m_data + c, here16);
-                if (n == 16) n += MatchLength(m_data + c + 16, here + 16, 2, false);
-                if (n > cap) n = cap;
+            // With 24 bytes left, maxLen is 18, and no place gives more than 18 bytes.
+            auto weigh = [&](int32_t place) KYRZBK_INLINE_LAMBDA {
+                int n = CommonPrefix16(m_data + place, here16);
+                if (n == 16) n += MatchLength(m_data + place + 16, here + 16, 2, false);
+                const int32_t distance = pos - place;
+                if (n > distance) n = int(distance);
                 // Whether a place wins is what no branch predictor can guess.
                 const bool better = n >= need;
-                bestAt = better ? c : bestAt;
+                bestAt = better ? place : bestAt;
                 need = better ? n : need;
+            };
+            for (; c >= low && walked < kWalkSteps && need < kMaxLength - 1; c = links[c & m_mask]) {
+                ++walked;
+                weigh(c);
+            }
+            // One byte short of 18 leaves little to win on a long chain: after kFullSteps
+            // places the scan meets the rest faster than the links do.
+            for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
+                ++walked;
+                weigh(c);
             }
             // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
             // all through the window, and the scan from its start meets the farthest first.
