@@ -37,6 +37,35 @@ char* ReadTextLine(FILE* file, bool trim, bool* outOfMemory) {
     return trim ? TrimBlanks(text) : text;
 }
 
+char* ReadStoredLine(FILE* file, char** stored, size_t* storedSize, bool* failed) {
+    *stored = nullptr;
+    *storedSize = 0;
+    *failed = true;
+    if (!file) return nullptr;
+    long start = std::ftell(file);
+    if (start < 0) return nullptr;
+    bool outOfMemory = false;
+    char* text = ReadTextLine(file, false, &outOfMemory);
+    if (!text) {
+        // ReadTextLine only returns null at the end of the file after a read there has failed;
+        // any other null (a failed seek or re-read) leaves the end-of-file indicator clear.
+        *failed = outOfMemory || !std::feof(file) || std::ferror(file);
+        return nullptr;
+    }
+    long end = std::ftell(file);
+    size_t size = end > start ? static_cast<size_t>(end - start) : 0;
+    char* bytes = size > 0 ? static_cast<char*>(std::malloc(size)) : nullptr;
+    if (!bytes || std::fseek(file, start, SEEK_SET) != 0 || std::fread(bytes, 1, size, file) != size) {
+        std::free(bytes);
+        std::free(text);
+        return nullptr;
+    }
+    *stored = bytes;
+    *storedSize = size;
+    *failed = false;
+    return text;
+}
+
 char* TrimBlanks(char* text) {
     if (!text) return text;
     char* first = text;

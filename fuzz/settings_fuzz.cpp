@@ -1,5 +1,7 @@
 // Loading and saving the settings section of an arbitrary host configuration file. A save
-// must be stable: saving what a save wrote gives the same bytes and the same settings.
+// must be stable: saving what a save wrote gives the same bytes and the same settings. And it
+// must not change a byte of the lines before the place where it writes its section.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,6 +38,16 @@ std::string Snapshot() {
     return text;
 }
 
+// Where the freshly written section starts. A header line that reads "[KYRZBK_HLV]" is the
+// plug-in's own, so no line copied in front of the section can start like this.
+size_t WrittenSectionStart(const std::vector<uint8_t>& saved) {
+    static const std::string header = "[KYRZBK_HLV]\r\nUseCompression=";
+    const std::string text(saved.begin(), saved.end());
+    for (size_t at = text.find(header); at != std::string::npos; at = text.find(header, at + 1))
+        if (at == 0 || text[at - 1] == '\n') return at;
+    std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,6 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string loaded = Snapshot();
     if (!SaveSettings()) std::abort();
     std::vector<uint8_t> saved = ReadAll(path);
+    // The section replaces the first header of its name, or follows the whole file (behind a
+    // CR LF when the file did not end in an LF).
+    size_t kept = std::min(WrittenSectionStart(saved), size);
+    if (kept > 0 && std::memcmp(saved.data(), data, kept) != 0) std::abort();
     LoadFrom(path);
     if (emptyList) {
         // An empty list is written as an empty value, which loading skips by design: the

@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -57,7 +58,7 @@ const char* SettingsPath() {
     return std::memchr(path, 0, sizeof PluginSettings.DefaultParams.DefaultIniName) && *path ? path : nullptr;
 }
 
-// Owns a string from ReadTextLine or DuplicateString.
+// Owns a block from ReadStoredLine or DuplicateString.
 struct OwnedText {
     char* p = nullptr;
     ~OwnedText() { std::free(p); }
@@ -67,42 +68,48 @@ struct OwnedText {
     }
 };
 
-bool AppendLine(CTextBuffer& buffer, const char* text) {
-    return buffer.Append(text) >= 0 && buffer.AppendNewLines(1) >= 0;
+// Lines the plug-in does not own go back exactly as they were read: other programs may keep
+// bytes behind a NUL or a lone CR, where the text the rules below look at stops, and may use
+// line ends of their own.
+bool AppendStored(CTextBuffer& buffer, const OwnedText& stored, size_t size) {
+    return size <= INT32_MAX && buffer.AppendBytes(stored.p, static_cast<int32_t>(size)) >= 0;
+}
+
+// Only a line that holds nothing but its line end is empty for the save: one whose text is
+// empty because it stops at a NUL or a lone CR still carries bytes of someone else.
+bool IsBareLineEnd(const char* stored, size_t size) {
+    return (size == 1 && stored[0] == '\n') || (size == 2 && stored[0] == '\r' && stored[1] == '\n');
 }
 
 // Builds the new file content from the old file: the section is rewritten where it stood.
 // False when a line cannot be read or copied, or an append fails.
 bool MergeIntoExisting(FILE* in, CTextBuffer& buffer, bool* sectionWritten) {
     bool pastSection = false;
-    OwnedText raw, trimmed;
+    OwnedText raw, stored, trimmed;
     for (;;) {
-        bool outOfMemory = false;
-        raw.Reset(ReadTextLine(in, false, &outOfMemory));
-        if (!raw.p) return !outOfMemory;
+        bool failed = false;
+        size_t size = 0;
+        char* bytes = nullptr;
+        raw.Reset(ReadStoredLine(in, &bytes, &size, &failed));
+        stored.Reset(bytes);
+        if (!raw.p) return !failed;
         trimmed.Reset(DuplicateString(raw.p));
         if (!trimmed.p) return false;
         TrimBlanks(trimmed.p);
         bool ok = true;
         if (pastSection) {
-            if (*raw.p) ok = AppendLine(buffer, raw.p);
-        } else if (!*trimmed.p) {
-            if (!*sectionWritten) ok = buffer.AppendNewLines(1) >= 0;
-        } else if (*trimmed.p == ';') {
-            ok = AppendLine(buffer, raw.p);
-        } else if (*trimmed.p == '[' && *sectionWritten) {
-            pastSection = true;
-            ok = AppendLine(buffer, raw.p);
+            if (!IsBareLineEnd(stored.p, size)) ok = AppendStored(buffer, stored, size);
+        } else if (*trimmed.p == '[' && !*sectionWritten && IsOwnSectionHeader(trimmed.p)) {
+            ok = WriteSettingsSection(buffer, false);
+            *sectionWritten = true;
+        } else if (!*sectionWritten || *trimmed.p == ';') {
+            ok = AppendStored(buffer, stored, size);
         } else if (*trimmed.p == '[') {
-            if (IsOwnSectionHeader(trimmed.p)) {
-                ok = WriteSettingsSection(buffer, false);
-                *sectionWritten = true;
-            } else {
-                ok = AppendLine(buffer, raw.p);
-            }
-        } else if (!*sectionWritten) {
-            ok = AppendLine(buffer, raw.p);
+            pastSection = true;
+            ok = AppendStored(buffer, stored, size);
         }
+        // Anything else is a blank line or an old setting of the plug-in's own section, which
+        // the section just written replaces.
         if (!ok) return false;
     }
 }

@@ -28,9 +28,11 @@ constexpr const char kDefaultSignatureSuffixValue[] = "kyrzbk";
 
 // Keeps a copy of the host's record and reads the section from the file it names.
 void LoadSettings(const PackDefaultParamStruct* params);
-// Writes the section into the settings file, keeping every other line of it. The file is
-// shared with the host and other plug-ins, so it is replaced only by a complete new copy;
-// false (and the file untouched) when that could not be made.
+// Writes the section into the settings file in place of the old one. The file is shared
+// with the host and other plug-ins, so every line outside the section, and every comment in
+// it, is kept byte for byte with its line end (only empty lines after the section go), and
+// the file is replaced only by a complete new copy; false (and the file untouched) when that
+// could not be made.
 bool SaveSettings();
 // Sets the field that one "key=value" line names; other lines are ignored. Modifies line.
 void ApplySettingLine(char* line);

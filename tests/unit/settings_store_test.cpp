@@ -188,13 +188,16 @@ TEST_F(Settings, ReadingLines) {
         std::string content;
         bool trim;
         std::vector<std::string> lines;
+        std::vector<std::string> stored; // as ReadStoredLine hands them back; empty: as in the file
     } cases[] = {
-        {"CR LF", "a\r\nb\r\n", false, {"a", "b"}},
-        {"LF only", "a\nb\n", false, {"a", "b"}},
-        {"last line without line end", "a\n b ", false, {"a", " b "}},
-        {"trimmed", "a\n b \n", true, {"a", "b"}},
-        {"empty lines", "\n\r\n\n", false, {"", "", ""}},
-        {"a lone CR ends the text, the line runs to the LF", "a\rlost\nb", false, {"a", "b"}},
+        {"CR LF", "a\r\nb\r\n", false, {"a", "b"}, {"a\r\n", "b\r\n"}},
+        {"LF only", "a\nb\n", false, {"a", "b"}, {"a\n", "b\n"}},
+        {"last line without line end", "a\n b ", false, {"a", " b "}, {"a\n", " b "}},
+        {"trimmed", "a\n b \n", true, {"a", "b"}, {}},
+        {"empty lines", "\n\r\n\n", false, {"", "", ""}, {"\n", "\r\n", "\n"}},
+        {"a lone CR ends the text, the line runs to the LF", "a\rlost\nb", false, {"a", "b"}, {"a\rlost\n", "b"}},
+        {"a NUL ends the text", "a\0lost\r\n\0\n"s, false, {"a", ""}, {"a\0lost\r\n"s, "\0\n"s}},
+        {"lone CRs at the end of the file", "\r\r\n\r"s, false, {"", ""}, {"\r\r\n", "\r"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,6 +211,22 @@ TEST_F(Settings, ReadingLines) {
         }
         std::fclose(f);
         EXPECT_EQ(lines, c.lines);
+        if (c.trim) continue;
+        f = std::fopen(path.c_str(), "rb");
+        std::vector<std::string> texts, stored;
+        char* bytes = nullptr;
+        size_t size = 0;
+        bool failed = true;
+        while (char* line = ReadStoredLine(f, &bytes, &size, &failed)) {
+            texts.emplace_back(line);
+            stored.emplace_back(bytes, size);
+            std::free(line);
+            std::free(bytes);
+        }
+        std::fclose(f);
+        EXPECT_FALSE(failed) << "the end of the file is no failure";
+        EXPECT_EQ(texts, c.lines) << "the same text as ReadTextLine";
+        EXPECT_EQ(stored, c.stored);
     }
 }
 
@@ -290,7 +309,7 @@ TEST_F(Settings, SavingKeepsEveryForeignLine) {
     section.replace(section.find("=Packer"), 7, "=Tool");
     const std::string expected = "[Configuration]\r\n"
                                  "InstallDir=C:\\Tools\\FM\r\n"
-                                 "  ; keep me\r\n"
+                                 "  ; keep me\n"
                                  "\r\n"
                                  "[PackerPlugins]\r\n"
                                  "zbk=95,%COMMANDER_PATH%\\Plugins\\kyrzbk.wcx\r\n"
@@ -300,9 +319,9 @@ TEST_F(Settings, SavingKeepsEveryForeignLine) {
                                  "[kyrzbk_hlv]\r\n"
                                  "x=1\r\n"
                                  "[Lister]\r\n"
-                                 "  Wrap = 1  \r\n"
+                                 "  Wrap = 1  \n"
                                  "[KYRZBK_HLV]\r\n"
-                                 "CompressAll=1\r\n";
+                                 "CompressAll=1";
     EXPECT_EQ(ReadFileText(path), expected);
     // Saving again changes nothing: the result is stable.
     ASSERT_TRUE(SaveSettings());
@@ -317,7 +336,7 @@ TEST_F(Settings, SavingAppendsOrCreates) {
         std::string expected;
     } cases[] = {
         {"no section", "[Other]\r\na=1\r\n", std::string("[Other]\r\na=1\r\n") + kDefaultSection},
-        {"no final line end", "[Other]\na=1", std::string("[Other]\r\na=1\r\n") + kDefaultSection},
+        {"no final line end", "[Other]\na=1", std::string("[Other]\na=1\r\n") + kDefaultSection},
         {"no file yet", "<none>", kDefaultSection},
         {"empty file", "", kDefaultSection},
         {"short file is kept", "a=1", std::string("a=1\r\n") + kDefaultSection},
@@ -389,8 +408,8 @@ TEST_F(Settings, DamagedFilesLoadTheSameAfterASave) {
         {"a lone CR ends the text, the line runs on to the LF",
          "[KYRZBK_HLV]\r\nUseCompression=0\rCompressAll=1\r\nForceZbkSignature=1\r[Other]\n", defaults + "00101",
          SectionWith({"UseCompression=0", "ForceZbkSignature=1"}), ""},
-        {"a header behind a lone CR is not one", "[Other]\r\na=1\r[KYRZBK_HLV]\r\nUseCompression=0\r\n",
-         defaults + "10001", "[Other]\r\na=1\r\nUseCompression=0\r\n" + std::string(kDefaultSection), ""},
+        {"a header behind a lone CR is not one, and is kept", "[Other]\r\na=1\r[KYRZBK_HLV]\r\nUseCompression=0\r\n",
+         defaults + "10001", "[Other]\r\na=1\r[KYRZBK_HLV]\r\nUseCompression=0\r\n" + std::string(kDefaultSection), ""},
         {"brackets inside values",
          "[KYRZBK_HLV]\r\nZbkSignatureSuffixKey=[k]\r\nZbkSignatureSuffixValue= v]\r\nCompressFormats=a[,b]\r\n"
          "UseCompression=0\r\n",
@@ -405,6 +424,24 @@ TEST_F(Settings, DamagedFilesLoadTheSameAfterASave) {
         {"keys outside the section",
          "UseCompression=0\r\n[KYRZBK_HLV]\r\nCompressAll=1\r\n[Other]\r\nForceZbkSignature=1\r\n", defaults + "11001",
          "UseCompression=0\r\n" + SectionWith({"CompressAll=1"}) + "[Other]\r\nForceZbkSignature=1\r\n", ""},
+        // Lines the plug-in does not own are written back byte for byte: what follows a NUL
+        // or a lone CR in them belongs to whoever wrote it, and so do their line ends.
+        {"foreign lines before the section keep NUL bytes and what follows them",
+         "[Other]\0tail\r\nkey=a\0b\0c\n  \0\r\n\0\n[KYRZBK_HLV]\r\nUseCompression=0\r\n"s, defaults + "00001",
+         "[Other]\0tail\r\nkey=a\0b\0c\n  \0\r\n\0\n"s + SectionWith({"UseCompression=0"}), ""},
+        {"foreign lines after the section keep NUL bytes, even at their start",
+         "[KYRZBK_HLV]\r\nUseCompression=0\r\n[Other]\r\n\0x=1\r\ny=\0\0\r\n\r\n\n\0\n"s, defaults + "00001",
+         SectionWith({"UseCompression=0"}) + "[Other]\r\n\0x=1\r\ny=\0\0\r\n\0\n"s, ""},
+        {"lone CRs before and after the section, and a last line without a line end",
+         "a=1\rhidden\r\n\rb=2\n[KYRZBK_HLV]\nCompressAll=1\n[Other]\r\nc=3\r\rd=4\n\r\r\n\rtail",
+         defaults + "11001",
+         "a=1\rhidden\r\n\rb=2\n" + SectionWith({"CompressAll=1"}) + "[Other]\r\nc=3\r\rd=4\n\r\r\n\rtail", ""},
+        {"LF and CR LF mixed, and comments in the section keep theirs",
+         "[A]\nx=1\r\ny=2\n\n[KYRZBK_HLV]\n; mine\0more\rx\nCompressAll=1\r\n;\tb\r\n[B]\r\nz=3\nw=4\r\n"s,
+         defaults + "11001",
+         "[A]\nx=1\r\ny=2\n\n" + SectionWith({"CompressAll=1"}) + "; mine\0more\rx\n;\tb\r\n[B]\r\nz=3\nw=4\r\n"s, ""},
+        {"no section: it follows a last line that ends in a NUL and a lone CR", "[Other]\r\nkey=\0x\r"s,
+         defaults + "10001", "[Other]\r\nkey=\0x\r\r\n"s + kDefaultSection, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
