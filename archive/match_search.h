@@ -4,6 +4,13 @@
 // that does not overlap the read position, capped at 18 and at the bytes left, the
 // farthest one back winning among equals. Only the way of getting there differs (see
 // DataMatrix). Everything here is inline: it runs once per token, in the encoder's loop.
+//
+// The work of one search is bounded whatever the input: at most kWalkSteps + kFullSteps
+// places of a chain and kTailSteps of a second one, or kRunSteps run records, then at
+// most one scan of the window (4096 places, a test of three bytes each); a period, once
+// shown, is checked over at most 32 places and the bytes it has not checked before. The
+// plain matrix search also weighs up to the whole window per token, so no input costs
+// more than a small constant times it.
 #pragma once
 
 #include <cstddef>
@@ -177,8 +184,8 @@ private:
     // farthest of the longest wins. Until one is found it must reach `need`. A chain with
     // more places in the window than the walk may weigh is left there, and the window from
     // its start up to the place reached is scanned instead, farthest first.
-    // Bound per search: at most kWalkSteps + kFullSteps places through the index, then the
-    // window scan: O(4096) byte tests.
+    // Bound per search: at most kWalkSteps + kFullSteps places through the index (and
+    // kTailSteps through the tail's chain), then the window scan: O(4096) byte tests.
     KYRZBK_INLINE MatchResult Walk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
                                    int maxLen) {
         using namespace match_detail;
