@@ -211,6 +211,11 @@ private:
                 ++walked;
                 weigh(c);
             }
+            if (c < low) { // most chains end here
+                if (need < kMaxLength - 1) m_walked += walked;
+                m_walkBudget += kWalkedPerSearch;
+                return Found(bestAt, need, pos);
+            }
             // One byte short of 18 leaves little to win on a long chain: after kFullSteps
             // places the scan meets the rest faster than the links do.
             for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
