@@ -211,27 +211,25 @@ private:
                 ++walked;
                 weigh(c);
             }
-            if (c < low) { // most chains end here
-                if (need < kMaxLength - 1) m_walked += walked;
-                m_walkBudget += kWalkedPerSearch;
-                return Found(bestAt, need, pos);
+            // Most chains end before this; what follows is for long ones.
+            if (c >= low) {
+                // One byte short of 18 leaves little to win on a long chain: after kFullSteps
+                // places the scan meets the rest faster than the links do.
+                for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
+                    ++walked;
+                    weigh(c);
+                }
+                // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
+                // all through the window, and the scan from its start meets the farthest first.
+                const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
+                for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
+                    ++walked;
+                    const bool full = pos - c >= kMaxLength && CommonPrefix16(m_data + c, here16) == 16 &&
+                                      m_data[c + 16] == here[16] && m_data[c + 17] == here[17];
+                    bestAt = full ? c : bestAt;
+                }
+                if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
             }
-            // One byte short of 18 leaves little to win on a long chain: after kFullSteps
-            // places the scan meets the rest faster than the links do.
-            for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
-                ++walked;
-                weigh(c);
-            }
-            // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
-            // all through the window, and the scan from its start meets the farthest first.
-            const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
-            for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
-                ++walked;
-                const bool full = pos - c >= kMaxLength && CommonPrefix16(m_data + c, here16) == 16 &&
-                                  m_data[c + 16] == here[16] && m_data[c + 17] == here[17];
-                bestAt = full ? c : bestAt;
-            }
-            if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
         } else {
             for (; c >= low && walked < kWalkSteps; c = links[c & m_mask]) {
                 ++walked;
@@ -288,8 +286,8 @@ private:
 
     // Every place from low up to `to`, farthest first: the first place of `want` bytes or
     // more wins, and after it only longer ones; a place of maxLen bytes ends the scan.
-    // Cost: a test of two bytes per place, at most 4096 places, and a comparison of at
-    // most 18 bytes per place that passes it.
+    // Cost: a test of three bytes per place (its first two and the last one it needs), at
+    // most 4096 places, and a comparison of at most 18 bytes per place that passes it.
     void ScanWindow(int32_t pos, int32_t low, int32_t to, int maxLen, int want, int32_t* bestAt, int* need) const {
         using namespace match_detail;
         const unsigned char* here = m_data + pos;
