@@ -19,7 +19,14 @@ elsewhere="$(mktemp -d)"
 trap 'rm -rf "$elsewhere"' EXIT
 cd "$elsewhere" || exit 1
 expect_same "linux-x86_64/kyrzbk caps" 95 "$("$dist/linux-x86_64/kyrzbk" caps 2>&1)"
-expect_same "win64/kyrzbk.exe caps under wine64" 95 \
-    "$(bash "$wine_run" "$dist/win64/kyrzbk.exe" caps 2>&1)"
+# Wine itself now and then faults in one of its own threads while other tests start wine
+# beside it (seen once in a full run, after the host had printed its answer); one more try
+# tells that apart from a fault of the host, which would repeat.
+caps="$(bash "$wine_run" "$dist/win64/kyrzbk.exe" caps 2>&1)"
+if [[ "$caps" == *"wine: Unhandled"* ]]; then
+    echo "note: wine faulted on the first try; trying once more"
+    caps="$(bash "$wine_run" "$dist/win64/kyrzbk.exe" caps 2>&1)"
+fi
+expect_same "win64/kyrzbk.exe caps under wine64" 95 "$caps"
 
 finish
