@@ -78,7 +78,6 @@ int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Ou
     MatchSearch search(matrix, input, uint32_t(end));
     unsigned char* w = output.bytes + 1; // byte 0 is the first group's flag byte
     unsigned char* flagAt = output.bytes;
-    unsigned char* limit = output.bytes + output.capacity;
     unsigned flags = kMarker;
     int32_t pos = kPrefix;
     // Returns false when the callback said stop.
@@ -111,13 +110,18 @@ int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Ou
         }
         return true;
     };
-    auto room = [&]() KYRZBK_INLINE_LAMBDA {
-        if (w + 3 < limit) return true;
+    // Room for the tokens of `positions` more positions: a byte each at most, and a flag
+    // byte per eight.
+    auto room = [&](int32_t positions) KYRZBK_INLINE_LAMBDA {
         const size_t at = size_t(w - output.bytes), flagOffset = size_t(flagAt - output.bytes);
-        if (!output.Grow(output.capacity * 2)) return false;
+        const uint64_t needed = uint64_t(at) + uint64_t(positions) + uint64_t(positions) / 8 + 4;
+        if (needed <= output.capacity) return true;
+        uint64_t grown = uint64_t(output.capacity) * 2;
+        if (grown < needed) grown = needed;
+        if (grown > UINT32_MAX) grown = needed;
+        if (grown > UINT32_MAX || !output.Grow(uint32_t(grown))) return false;
         w = output.bytes + at;
         flagAt = output.bytes + flagOffset;
-        limit = output.bytes + output.capacity;
         return true;
     };
 
@@ -126,15 +130,13 @@ int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Ou
     while (pos < searchEnd) {
         int32_t stop = search.LinkNext();
         if (stop > searchEnd) stop = searchEnd;
-        while (pos < stop) {
-            if (!room()) return -1;
+        if (!room(stop - pos)) return -1;
+        while (pos < stop)
             if (!emit(search.BestMatch(pos))) return E_EABORTED;
-        }
     }
-    while (pos < end) {
-        if (!room()) return -1;
+    if (!room(end - pos)) return -1;
+    while (pos < end)
         if (!emit(MatchResult{})) return E_EABORTED;
-    }
     // A group that has just been filled leaves a flag byte of 0 behind: the decoder reads
     // one after every eighth token.
     while (!(flags & 1)) flags >>= 1;

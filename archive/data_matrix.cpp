@@ -22,6 +22,14 @@ int CeilLog2(uint32_t n) {
     return bits;
 }
 
+// Whether any of eight positions starts three equal bytes, given the words at the
+// first of them and at the two after it: a byte of x is zero exactly there.
+inline bool HoldsRun(uint64_t at0, uint64_t at1, uint64_t at2) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    const uint64_t x = (at0 ^ at1) | (at1 ^ at2);
+    return ((x - kOnes) & ~x & kHigh) != 0;
+}
+
 } // namespace
 
 DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data), m_size(int32_t(size)) {
@@ -65,18 +73,43 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
     const uint64_t mask = uint64_t(m_mask);
     constexpr int kDropped = 64 - 8 * KeyLength; // bytes read beyond the key
     constexpr uint64_t kUniformMask = (uint64_t(1) << (8 * (KeyLength - 1))) - 1;
+    // `link` is where p keeps the position's link.
+    auto chainAt = [&](int32_t* link, uint64_t p, uint64_t key) KYRZBK_INLINE_LAMBDA {
+        const uint64_t h = ((key << kDropped) * 0x9E3779B97F4A7C15ull) >> shift;
+        *link = heads[h];
+        heads[h] = int32_t(p);
+    };
+    auto chain = [&](uint64_t p, uint64_t key) KYRZBK_INLINE_LAMBDA { chainAt(previous + (p & mask), p, key); };
     auto link = [&](uint64_t p, uint64_t key) KYRZBK_INLINE_LAMBDA {
         if (((key ^ (key >> 8)) & kUniformMask) == 0) {
             if (KeyLength == 3) NoteRun(int32_t(p));
             return;
         }
-        const uint64_t h = ((key << kDropped) * 0x9E3779B97F4A7C15ull) >> shift;
-        previous[p & mask] = heads[h];
-        heads[h] = int32_t(p);
+        chain(p, key);
+    };
+    auto key = [&](uint64_t at) KYRZBK_INLINE_LAMBDA {
+        uint64_t k;
+        std::memcpy(&k, data + at, sizeof k);
+        return k;
     };
     // Eight bytes are read for the key while they exist.
     const int32_t wideEnd = end < m_size - 7 ? end : m_size - 7;
     uint64_t p = uint64_t(start);
+    for (; (p & 7) != 0 && int64_t(p) < wideEnd; ++p) link(p, key(p));
+    // Most stretches of eight positions hold no key of one repeated byte: shown for all
+    // eight at once, their links skip the test.
+    for (; int64_t(p) + 16 <= wideEnd; p += 8) {
+        if (HoldsRun(key(p), key(p + 1), key(p + 2))) {
+            for (int k = 0; k < 8; ++k) link(p + k, key(p + k));
+        } else {
+            // The ring's size and p are multiples of 8: the eight links are side by side.
+            int32_t* links = previous + (p & mask);
+#if defined(__GNUC__)
+#pragma GCC unroll 8
+#endif
+            for (int k = 0; k < 8; ++k) chainAt(links + k, p + k, key(p + k));
+        }
+    }
     for (; int64_t(p) < wideEnd; ++p) {
         uint64_t key;
         std::memcpy(&key, data + p, sizeof key);

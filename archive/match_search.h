@@ -140,11 +140,11 @@ public:
         const int32_t remaining = m_size - pos;
         const int maxLen = remaining < kMaxLength ? int(remaining) : kMaxLength;
         const int shorter = run.length < 2 ? 2 : run.length;
-        if (m_period && shorter < maxLen) {
+        if (shorter >= maxLen) return run;
+        if (m_period) {
             MatchResult periodic;
             if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
         }
-        if (shorter >= maxLen) return run;
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
         // bytes are all one; when none does, the answer is shorter and the short chain or
         // the runs hold it.
@@ -197,20 +197,42 @@ private:
         if (int64_t(pos) + 24 <= m_size) {
             const Bytes16 here16 = LoadBytes16(here);
             // With 24 bytes left, maxLen is 18, and no place gives more than 18 bytes.
-            auto weigh = [&](int32_t place) KYRZBK_INLINE_LAMBDA {
+            auto length = [&](int32_t place) KYRZBK_INLINE_LAMBDA {
                 int n = CommonPrefix16(m_data + place, here16);
                 if (n == 16) n += MatchLength(m_data + place + 16, here + 16, 2, false);
-                const int32_t distance = pos - place;
-                if (n > distance) n = int(distance);
-                // Whether a place wins is what no branch predictor can guess.
+                return n;
+            };
+            // Whether a place wins is what no branch predictor can guess.
+            auto take = [&](int32_t place, int n) KYRZBK_INLINE_LAMBDA {
                 const bool better = n >= need;
                 bestAt = better ? place : bestAt;
                 need = better ? n : need;
             };
-            for (; c >= low && walked < kWalkSteps && need < kMaxLength - 1; c = links[c & m_mask]) {
-                ++walked;
+            auto weigh = [&](int32_t place) KYRZBK_INLINE_LAMBDA {
+                const int n = length(place);
+                take(place, n < pos - place ? n : int(pos - place));
+            };
+            int32_t steps = kWalkSteps;
+            // Places nearer than 18 bytes overlap the read position, which ends their match.
+            for (; c > pos - kMaxLength && c >= low && steps > 0 && need < kMaxLength - 1; c = links[c & m_mask]) {
+                --steps;
                 weigh(c);
             }
+            // The loop that most searches spend their time in: a place of 17 bytes or more is
+            // rare outside repeating data, so it leaves the loop instead of being tested for
+            // at every step.
+            if (need < kMaxLength - 1) {
+                for (; c >= low && steps > 0; c = links[c & m_mask]) {
+                    --steps;
+                    const int n = length(c);
+                    take(c, n);
+                    if (n >= kMaxLength - 1) {
+                        c = links[c & m_mask];
+                        break;
+                    }
+                }
+            }
+            walked = kWalkSteps - steps;
             // Most chains end before this; what follows is for long ones.
             if (c >= low) {
                 // One byte short of 18 leaves little to win on a long chain: after kFullSteps
@@ -224,9 +246,10 @@ private:
                 const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
                 for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
                     ++walked;
-                    const bool full = pos - c >= kMaxLength && CommonPrefix16(m_data + c, here16) == 16 &&
-                                      m_data[c + 16] == here[16] && m_data[c + 17] == here[17];
-                    bestAt = full ? c : bestAt;
+                    // Boilerplate repeats often enough that which places are full is no pattern.
+                    const bool full = (pos - c >= kMaxLength) & (CommonPrefix16(m_data + c, here16) == 16) &
+                                      (m_data[c + 16] == here[16]) & (m_data[c + 17] == here[17]);
+                    bestAt ^= (bestAt ^ c) & -int32_t(full);
                 }
                 if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
             }
@@ -310,16 +333,20 @@ private:
         // Sixteen places at a time, by their first two bytes and the last one they need
         // (all before pos while the places are at most to).
         const __m128i first = _mm_set1_epi8(char(b0)), second = _mm_set1_epi8(char(b1));
+        // The last byte needed moves only when a place wins. The places of a block that
+        // passed the test for the old one include all that can pass it for the new.
+        __m128i last = _mm_set1_epi8(char(here[want - 1]));
         for (; c + 15 <= to; c += 16) {
-            const __m128i last = _mm_set1_epi8(char(here[want - 1]));
             unsigned hits = unsigned(_mm_movemask_epi8(_mm_and_si128(
                 _mm_and_si128(_mm_cmpeq_epi8(LoadBytes16(m_data + c), first),
                               _mm_cmpeq_epi8(LoadBytes16(m_data + c + 1), second)),
                 _mm_cmpeq_epi8(LoadBytes16(m_data + c + want - 1), last))));
+            if (!hits) continue;
             for (; hits; hits &= hits - 1) {
                 const int32_t at = c + __builtin_ctz(hits);
                 if (at > to || weigh(at)) return;
             }
+            last = _mm_set1_epi8(char(here[want - 1]));
         }
 #else
         // A machine word of places at a time: a byte of x is zero where all three bytes agree.
@@ -435,7 +462,8 @@ private:
     void TakeExact(int32_t exact, int32_t e, int32_t pos, int r, int maxLen, int32_t* bestAt, int* need) const {
         if (pos - exact < *need) return;
         int v = r;
-        if (r < maxLen) v += match_detail::MatchLength(m_data + e, m_data + pos + r, maxLen - r, false);
+        if (r < maxLen)
+            v += match_detail::MatchLength(m_data + e, m_data + pos + r, maxLen - r, int64_t(pos) + r + 24 <= m_size);
         if (v > pos - exact) v = int(pos - exact);
         if (v >= *need) {
             *bestAt = exact;
