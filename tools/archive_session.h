@@ -13,10 +13,12 @@ public:
     ArchiveSession(const ArchiveSession&) = delete;
     ArchiveSession& operator=(const ArchiveSession&) = delete;
 
-    // 0 when the plug-in accepted the archive, else the OpenResult it gave.
-    int Open(tProcessDataProc progress);
-    // ReadHeader into a cleared record: 0, 10 at the end, or a failure code.
-    int NextHeader(tHeaderData* header);
+    // 0 when the plug-in accepted the archive, else the OpenResult it gave. With
+    // showProgress the host's progress line is the archive's callback.
+    int Open(bool showProgress);
+    // The next header into a cleared record, names in UTF-8 (ReadHeaderExW, or ReadHeader
+    // with the ANSI names converted): 0, 10 at the end, or a failure code.
+    int NextHeader(tHeaderDataEx* header);
     int Process(int operation, const std::string& destPath, const std::string& destName);
     int Close();
 

@@ -47,9 +47,9 @@ bool Selects(const std::string& request, const std::string& entry) {
 
 long long SelectedBytes(PluginApi& api, const std::string& archive, const std::vector<std::string>& requests) {
     ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(nullptr) != 0) return 0;
+    if (session.Open(false) != 0) return 0;
     long long total = 0;
-    tHeaderData header;
+    tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
         bool selected = requests.empty();
         for (const std::string& r : requests) selected = selected || Selects(r, header.FileName);
@@ -78,7 +78,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
 
     SetProgressTotal(SelectedBytes(*ctx.api, archive, requests));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
-    int result = session.Open(HostProgress);
+    int result = session.Open(true);
     if (result != 0) {
         FinishProgress();
         return ReportFailure(archive, result);
@@ -90,7 +90,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         ReportFailure(what, code);
         if (!firstFailure) firstFailure = code;
     };
-    tHeaderData header;
+    tHeaderDataEx header;
     while ((result = session.NextHeader(&header)) == 0) {
         std::string name = header.FileName;
         bool selected = requests.empty();

@@ -95,11 +95,7 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CStringArg(archive), srcArg = CStringArg(srcDir), subArg = CStringArg(subPath);
-    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
-    int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
-                                    list.data(), move ? PK_PACK_MOVE_FILES : 0);
+    int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
     if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
     return result ? ReportFailure(archive, result) : 0;
@@ -112,10 +108,7 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
         // A folder is deleted with everything below it, as the file manager asks for it.
         names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CStringArg(args[0]);
-    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
-    int result = ctx.api->DeleteFiles(archiveArg.data(), list.data());
+    int result = ctx.api->Delete(args[0], names);
     FinishProgress();
     return result ? ReportFailure(args[0], result) : 0;
 }

@@ -28,9 +28,9 @@ fs::path MakeScratchFolder() {
 
 long long TotalBytes(PluginApi& api, const std::string& archive) {
     ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(nullptr) != 0) return 0;
+    if (session.Open(false) != 0) return 0;
     long long total = 0;
-    tHeaderData header;
+    tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
         total += static_cast<unsigned>(header.UnpSize);
         if (session.Process(PK_SKIP, "", "") != 0) break;
@@ -52,14 +52,14 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
 
     SetProgressTotal(TotalBytes(*ctx.api, archive));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
-    int result = session.Open(HostProgress);
+    int result = session.Open(true);
     int firstFailure = 0, entries = 0, failed = 0;
     if (result != 0) {
         firstFailure = result;
         FinishProgress();
         ReportFailure(archive, result);
     } else {
-        tHeaderData header;
+        tHeaderDataEx header;
         while ((result = session.NextHeader(&header)) == 0) {
             ++entries;
             int extracted = session.Process(PK_EXTRACT, "", target);
