@@ -4,6 +4,8 @@ namespace {
 
 bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+constexpr char32_t kEscapedByte = 0xDC00;
+bool IsEscapedByte(char32_t u) { return u >= kEscapedByte + 0x80 && u <= kEscapedByte + 0xFF; }
 
 void AppendUtf8(char32_t c, std::string* out) {
     if (c < 0x80) {
@@ -60,6 +62,9 @@ bool Utf16ToUtf8(const char16_t* text, std::string* out, size_t n) {
             bool paired = (n == std::string::npos || i + 1 < n) && IsLowSurrogate(text[i + 1]);
             if (!paired) return false;
             u = 0x10000 + ((u - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (IsEscapedByte(u)) {
+            *out += static_cast<char>(u - kEscapedByte);
+            continue;
         } else if (IsLowSurrogate(u)) {
             return false;
         }
@@ -92,7 +97,7 @@ std::u16string Utf8ToUtf16(const char* text) {
         char32_t c;
         size_t len = DecodeUtf8(s, &c);
         if (len == 0) {
-            c = 0xFFFD;
+            c = kEscapedByte + *s;
             len = 1;
         }
         s += len;

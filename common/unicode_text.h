@@ -5,14 +5,17 @@
 #include <cstddef>
 #include <string>
 
+// Names on POSIX are bytes that need not be UTF-8. Such a byte travels through UTF-16 as
+// the lone surrogate U+DC80 to U+DCFF and comes back as the same byte, so that a name listed
+// through the wide functions names the same entry or file when the host hands it back.
+//
 // Converts n code units (or up to the NUL when n is npos). False, with *out unspecified,
-// when the text holds a lone surrogate: such a name has no UTF-8 form to open or store.
+// when the text holds any other lone surrogate: such a name has no form to open or store.
 bool Utf16ToUtf8(const char16_t* text, std::string* out, size_t n = std::string::npos);
 // A host list: NUL-terminated names closed by an extra NUL, converted name by name; the
 // result has the same shape. False on a lone surrogate in any name.
 bool Utf16ListToUtf8(const char16_t* list, std::string* out);
-// Malformed UTF-8 (bytes of another code page in an old name) becomes U+FFFD per byte, so
-// that every name can at least be shown.
+// Each byte of malformed UTF-8 (a name in another code page) becomes its lone surrogate.
 std::u16string Utf8ToUtf16(const char* text);
 // Fills a host field of `capacity` units, NUL-terminated; a longer text is cut before a
 // character that no longer fits whole.

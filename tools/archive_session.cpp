@@ -22,6 +22,16 @@ bool AnsiArg(const std::string& s, std::vector<char>* out) {
     return true;
 }
 
+tProcessDataProc g_relayed = nullptr;
+
+int KYR_CALL RelayProgress(WideChar* text, int count) {
+    if (!g_relayed) return 1;
+    if (!text) return g_relayed(nullptr, count);
+    std::string utf8;
+    if (!Utf16ToUtf8(text, &utf8)) utf8 = "?";
+    return g_relayed(&utf8[0], count);
+}
+
 template <size_t N>
 void CopyName(char (&field)[N], const std::string& name) {
     std::strncpy(field, name.c_str(), N - 1);
@@ -35,7 +45,7 @@ ArchiveSession::ArchiveSession(PluginApi& api, const std::string& path, int open
 
 ArchiveSession::~ArchiveSession() { Close(); }
 
-int ArchiveSession::Open(bool showProgress) {
+int ArchiveSession::Open(tProcessDataProc progress) {
     if (m_api.HasWideFunctions()) {
         std::vector<WideChar> name = WideArg(m_path);
         tOpenArchiveDataW data = {};
@@ -43,7 +53,8 @@ int ArchiveSession::Open(bool showProgress) {
         data.OpenMode = m_openMode;
         m_handle = m_api.OpenArchiveW(&data);
         if (!m_handle) return data.OpenResult ? data.OpenResult : E_UNKNOWN_FORMAT;
-        m_api.SetProcessDataProcW(m_handle, showProgress ? HostProgressW : nullptr);
+        g_relayed = progress;
+        m_api.SetProcessDataProcW(m_handle, progress ? RelayProgress : nullptr);
         return 0;
     }
     std::vector<char> name;
@@ -53,7 +64,7 @@ int ArchiveSession::Open(bool showProgress) {
     data.OpenMode = m_openMode;
     m_handle = m_api.OpenArchive(&data);
     if (!m_handle) return data.OpenResult ? data.OpenResult : E_UNKNOWN_FORMAT;
-    m_api.SetProcessDataProc(m_handle, showProgress ? HostProgress : nullptr);
+    m_api.SetProcessDataProc(m_handle, progress);
     return 0;
 }
 
@@ -84,6 +95,19 @@ int ArchiveSession::NextHeader(tHeaderDataEx* header) {
     header->UnpSize = static_cast<unsigned int>(ansi.UnpSize);
     header->FileTime = ansi.FileTime;
     header->FileAttr = ansi.FileAttr;
+    return result;
+}
+
+int ArchiveSession::NextHeader(tHeaderData* header) {
+    tHeaderDataEx full;
+    int result = NextHeader(&full);
+    std::memset(header, 0, sizeof *header);
+    CopyName(header->FileName, full.FileName);
+    CopyName(header->ArcName, full.ArcName);
+    header->PackSize = static_cast<int>(full.PackSize);
+    header->UnpSize = static_cast<int>(full.UnpSize);
+    header->FileTime = full.FileTime;
+    header->FileAttr = full.FileAttr;
     return result;
 }
 

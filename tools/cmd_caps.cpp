@@ -20,10 +20,13 @@ const char kCapsHelp[] =
     "options dialog (16), recognised by content (64). A quick check that the plug-in\n"
     "loads.\n"
     "\n"
-    "With --functions a second line says which functions the host uses: the wide-character\n"
-    "ones (OpenArchiveW, ReadHeaderExW, ProcessFileW, PackFilesW, DeleteFilesW, ...) when the\n"
-    "plug-in exports them and --ansi is not given, through which paths and names may hold any\n"
-    "character; else the ANSI ones, limited to the system's code page.\n";
+    "The host uses the plug-in's wide-character functions (OpenArchiveW, ReadHeaderExW,\n"
+    "ProcessFileW, PackFilesW, DeleteFilesW, ...) when it exports them and --ansi is not\n"
+    "given: paths and names may then hold any character. Else it uses the ANSI ones, limited\n"
+    "to the system's code page on Windows.\n"
+    "\n"
+    "options:\n"
+    "  --functions  print a second line that says which of the two the host uses\n";
 
 HostCommandRegistration registration({90, "caps", "[--functions]", "print the plug-in's capability flags (GetPackerCaps)", Caps,
                                       kCapsHelp});

@@ -65,7 +65,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 int Extract(HostContext& ctx, const std::string& config, const std::string& scratch) {
     ArchiveSession session(*ctx.api, config, PK_OM_EXTRACT);
-    if (int r = session.Open(true)) return r;
+    if (int r = session.Open(HostProgress)) return r;
     tHeaderDataEx header;
     int r = session.NextHeader(&header);
     if (r == E_END_ARCHIVE) return E_UNKNOWN_FORMAT; // an archive without entries is no configuration

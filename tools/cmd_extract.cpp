@@ -47,7 +47,7 @@ bool Selects(const std::string& request, const std::string& entry) {
 
 long long SelectedBytes(PluginApi& api, const std::string& archive, const std::vector<std::string>& requests) {
     ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(false) != 0) return 0;
+    if (session.Open(nullptr) != 0) return 0;
     long long total = 0;
     tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
@@ -78,7 +78,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
 
     SetProgressTotal(SelectedBytes(*ctx.api, archive, requests));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
-    int result = session.Open(true);
+    int result = session.Open(HostProgress);
     if (result != 0) {
         FinishProgress();
         return ReportFailure(archive, result);

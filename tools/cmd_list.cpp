@@ -69,7 +69,7 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     if (archive.empty()) return UsageError("list needs an archive");
 
     ArchiveSession session(*ctx.api, archive, PK_OM_LIST);
-    int result = session.Open(true);
+    int result = session.Open(HostProgress);
     if (result != 0) return ReportFailure(archive, result);
     if (!json) std::printf("%12s %12s  %-19s  %s\n", "Unpacked", "Packed", "Date       Time", "Name");
     unsigned long long unpacked = 0, packed = 0;

@@ -28,7 +28,7 @@ fs::path MakeScratchFolder() {
 
 long long TotalBytes(PluginApi& api, const std::string& archive) {
     ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(false) != 0) return 0;
+    if (session.Open(nullptr) != 0) return 0;
     long long total = 0;
     tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
@@ -52,7 +52,7 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
 
     SetProgressTotal(TotalBytes(*ctx.api, archive));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
-    int result = session.Open(true);
+    int result = session.Open(HostProgress);
     int firstFailure = 0, entries = 0, failed = 0;
     if (result != 0) {
         firstFailure = result;
