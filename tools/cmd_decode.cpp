@@ -29,7 +29,7 @@ class ScratchFile {
 public:
     ScratchFile() {
         std::error_code ec;
-        std::string folder = std::filesystem::temp_directory_path(ec).string();
+        std::string folder = std::filesystem::temp_directory_path(ec).u8string();
         if (FILE* f = platform::CreateUniqueFile(ec ? std::string() : folder, "kyrzbk-decode", &m_path))
             std::fclose(f);
     }

@@ -107,7 +107,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         } else if (selected) {
             target = folder + platform::HostSeparator() + name;
             std::error_code ec;
-            fs::path parent = fs::path(target).parent_path();
+            fs::path parent = fs::u8path(target).parent_path();
             if (!parent.empty()) fs::create_directories(parent, ec);
             if (ec) fail(archive + ": " + name, E_ECREATE);
             else operation = PK_EXTRACT;

@@ -51,12 +51,21 @@ void AddTree(const std::string& srcDir, const std::string& folder, std::vector<s
 // user learns which one it was.
 void ReportUnstorableName(const std::string& srcDir, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        if (platform::CanStoreName(name.c_str())) continue;
-        std::fprintf(stderr,
-                     "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
-                     "rename it, nothing was packed\n",
-                     (srcDir + name).c_str());
-        return;
+        std::string stored;
+        if (!platform::CanStoreName(name.c_str())) {
+            std::fprintf(stderr,
+                         "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
+                         "rename it, nothing was packed\n",
+                         (srcDir + name).c_str());
+            return;
+        }
+        if (!platform::ToArchiveText(name, &stored)) {
+            std::fprintf(stderr,
+                         "kyrzbk: %s: the name holds characters that the system's ANSI code page, in which "
+                         "archives keep names, lacks; rename it, nothing was packed\n",
+                         (srcDir + name).c_str());
+            return;
+        }
     }
 }
 

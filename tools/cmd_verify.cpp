@@ -48,7 +48,7 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
     if (archive.empty()) return UsageError("verify needs an archive");
     fs::path scratch = MakeScratchFolder();
     if (scratch.empty()) return ReportFailure("temporary folder", E_ECREATE);
-    std::string target = (scratch / "entry.tmp").string();
+    std::string target = (scratch / "entry.tmp").u8string();
 
     SetProgressTotal(TotalBytes(*ctx.api, archive));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
@@ -64,7 +64,7 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
             ++entries;
             int extracted = session.Process(PK_EXTRACT, "", target);
             std::error_code ec;
-            fs::remove(target, ec);
+            fs::remove(fs::u8path(target), ec);
             if (extracted != 0) {
                 FinishProgress();
                 ReportFailure(archive + ": " + header.FileName, extracted);
