@@ -15,7 +15,7 @@ constexpr int kWindowPrefix = 18;
 }
 
 std::string SourcePathOf(const std::string& srcPath, const std::string& listedName) {
-    std::string path = srcPath + listedName;
+    std::string path = srcPath + platform::FromArchiveText(listedName.c_str());
     platform::ToHostSeparators(&path[srcPath.size()]);
     return path;
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-// The host's FileName field holds 259 bytes and the terminating 0.
-constexpr size_t kMaxHostName = kHostPathMax - 1;
 constexpr int kCapabilityMask = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT;
 
 } // namespace
@@ -85,13 +83,27 @@ CKyrArchiveManager* CZbkArchiveManager::OpenArchive(tOpenArchiveData* openData) 
     return this;
 }
 
-int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) {
+int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) { return FillHeader(headerData); }
+
+int CZbkArchiveManager::ReadHeaderEx(tHeaderDataEx* headerData) {
+    return Guarded([&] { return FillHeader(headerData); });
+}
+
+template <typename Record>
+int CZbkArchiveManager::FillHeader(Record* headerData) {
     if (!headerData || !m_entries) return E_BAD_DATA;
     ZbkEntryList& list = *m_entries;
     if (list.current == 0 && list.hasSignature && list.count > 1) list.current = 1;
     if (list.current >= list.count - 1) return E_END_ARCHIVE;
     const ZbkEntry* entry = list.EntryAt(list.current);
+    // The field holds its size less one bytes and the terminating 0; longer names are cut.
+    constexpr size_t kMaxHostName = sizeof headerData->FileName - 1;
+    std::string hostName;
     const char* name = entry->name ? entry->name : "";
+    if (platform::HostTextIsWide()) {
+        hostName = platform::FromArchiveText(name);
+        name = hostName.c_str();
+    }
     size_t n = std::strlen(name);
     if (n > kMaxHostName) n = kMaxHostName;
     std::memcpy(headerData->FileName, name, n);
@@ -100,9 +112,8 @@ int CZbkArchiveManager::ReadHeader(tHeaderData* headerData) {
     // Time stamps are read as unsigned, so that files written after 2038 keep their dates.
     headerData->FileTime = MakeHostFileTime(static_cast<int64_t>(entry->timeStamp));
     headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
-    headerData->PackSize = static_cast<int>(entry->dataSize);
-    headerData->UnpSize =
-        static_cast<int>(entry->packingMethod == MethodCompressed ? entry->uncompressedSize : entry->dataSize);
+    SetHeaderSizes(headerData, entry->dataSize,
+                   entry->packingMethod == MethodCompressed ? entry->uncompressedSize : entry->dataSize);
     return E_SUCCESS;
 }
 
@@ -166,6 +177,8 @@ int CZbkArchiveManager::ExtractEntry(const char* destPath, const char* destName)
 int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, int64_t offset) {
     if (entry->dataSize == 0 && entry->uncompressedSize == 0) return m_textBuffer->WriteToFile(target);
     uint32_t count = entry->dataSize ? entry->dataSize : entry->uncompressedSize;
+    // Progress texts are in the request's text, like the paths the host gave.
+    std::string shownName = platform::FromArchiveText(entry->name);
     // The signature record and the terminator own no data block.
     if (offset < 0) return E_BAD_DATA;
     // Beyond the end of the file the read could only come back short.
@@ -177,7 +190,7 @@ int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, i
         std::fread(block, 1, count, m_archiveFile) != count) {
         result = E_EREAD;
     } else if (entry->packingMethod == MethodCompressed) {
-        result = DecompressEntry(block, static_cast<int32_t>(count), entry->name, entry->uncompressedSize);
+        result = DecompressEntry(block, static_cast<int32_t>(count), shownName.c_str(), entry->uncompressedSize);
         if (result == E_SUCCESS)
             result = m_textBuffer->WriteRangeToFile(target, kWindowPrefixLength,
                                                     m_textBuffer->Length() - kWindowPrefixLength);
@@ -185,7 +198,7 @@ int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, i
         result = E_EWRITE;
     } else {
         result = m_textBuffer->WriteToFile(target);
-        if (result == E_SUCCESS && m_processDataProc && !ReportProgress(entry->name, static_cast<int>(count)))
+        if (result == E_SUCCESS && m_processDataProc && !ReportProgress(shownName.c_str(), static_cast<int>(count)))
             result = E_EABORTED;
     }
     std::free(block);

@@ -22,6 +22,7 @@ public:
     const char* ClassName() override;
     CKyrArchiveManager* OpenArchive(tOpenArchiveData* openData) override;
     int ReadHeader(tHeaderData* headerData) override;
+    int ReadHeaderEx(tHeaderDataEx* headerData) override;
     int ProcessFile(int operation, char* destPath, char* destName) override;
     bool SupportsCapability(int flags) override;
     // Throws an int result code for a file that cannot be opened or is a malformed archive.
@@ -83,6 +84,9 @@ private:
     static ZbkEntry* CopyRecord(const ZbkEntry& from);
     static void DeleteSources(const std::string& srcPath, StringList& names);
 
+    // Both header records are filled by the same steps; only the field widths differ.
+    template <typename Record>
+    int FillHeader(Record* headerData);
     void MoveToNextEntry();
     int64_t CurrentDataOffset();
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);

@@ -183,12 +183,12 @@ int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, c
         int r;
         uint64_t weight = RebuildProgress::Weight(*newList->entries[index]);
         if (item.oldIndex < 0) {
-            FILE* source = std::fopen(item.source.c_str(), "rb");
+            FILE* source = platform::OpenFile(item.source.c_str(), "rb");
             if (!source) return E_EOPEN;
             r = writer.WriteFile(source, item.source, newList->entries[index]);
             std::fclose(source);
         } else {
-            std::string text = std::string("Reorganizing archived file : ") + item.name;
+            std::string text = std::string("Reorganizing archived file : ") + platform::FromArchiveText(item.name);
             if (!ReportProgress(text.c_str(), 0)) return E_EABORTED;
             r = writer.CopyOldEntry(m_archiveFile, old.offsets[static_cast<size_t>(item.oldIndex)],
                                     m_entries->entries[item.oldIndex]->dataSize);

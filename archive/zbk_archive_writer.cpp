@@ -27,15 +27,16 @@ bool AddFolderFiles(const std::string& srcPath, const std::string& folder, Strin
     if (!platform::ListDirectory((srcPath + folder).c_str(), &found)) return true; // a missing folder adds nothing
     for (const platform::FoundFile& f : found) {
         std::string relative = folder + f.name;
-        if (!platform::CanStoreName(f.name.c_str())) {
+        std::string stored;
+        if (!f.exact || !platform::CanStoreName(f.name.c_str()) || !platform::ToArchiveText(relative, &stored)) {
             *refused = relative;
             return false;
         }
         if (f.attrib & platform::kAttrDirectory) {
             if (!AddFolderFiles(srcPath, relative + platform::HostSeparator(), out, refused)) return false;
         } else {
-            platform::ToArchiveSeparators(&relative[0]);
-            if (!out->TryAdd(relative.c_str())) return false;
+            platform::ToArchiveSeparators(&stored[0]);
+            if (!out->TryAdd(stored.c_str())) return false;
         }
     }
     return true;
@@ -56,7 +57,10 @@ bool AddPrefixedRecords(ZbkEntryList* entries, const std::string& prefix, String
 std::string NormalizeSubPath(const char* subPath) {
     // No sub-path, or an empty one, packs into the archive's root.
     if (!subPath || !*subPath) return std::string();
-    std::string sub = subPath;
+    std::string sub;
+    // A folder that cannot be named in the archive fails the request before anything is
+    // written, as a file name that cannot be stored does.
+    if (!platform::ToArchiveText(subPath, &sub)) throw static_cast<int>(E_NOT_SUPPORTED);
     platform::ToArchiveSeparators(&sub[0]);
     if (sub.back() != '\\') sub += '\\';
     return sub;
@@ -71,11 +75,14 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
         expanded = new StringList();
         for (char* name = hostList->Rewind(); name; name = hostList->Next()) {
             bool ok = true;
-            if (srcPath && !platform::CanStoreName(name)) {
+            std::string stored;
+            bool storable = platform::ToArchiveText(name, &stored);
+            if (srcPath && (!storable || !platform::CanStoreName(name))) {
                 m_refusedName = name;
                 ok = false;
+            } else if (!storable) {
+                // A name to delete with no stored form cannot match any record.
             } else if (!EndsWith(name, "*.*")) {
-                std::string stored = name;
                 platform::ToArchiveSeparators(&stored[0]);
                 ok = expanded->TryAdd(stored.c_str());
             } else {
@@ -85,8 +92,9 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
                     platform::ToHostSeparators(&hostFolder[0]);
                     ok = AddFolderFiles(srcPath, hostFolder, expanded, &m_refusedName);
                 } else {
-                    platform::ToArchiveSeparators(&folder[0]);
-                    ok = AddPrefixedRecords(m_entries, folder, expanded);
+                    std::string storedFolder(stored, 0, stored.size() - 3);
+                    platform::ToArchiveSeparators(&storedFolder[0]);
+                    ok = AddPrefixedRecords(m_entries, storedFolder, expanded);
                 }
             }
             if (!ok) throw static_cast<int>(E_NO_MEMORY);
@@ -103,7 +111,7 @@ StringList* CZbkArchiveManager::ExpandFileList(const char* srcPath, const char* 
 int CZbkArchiveManager::PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList, int flags) {
     if (!packedFile || !*packedFile) return E_NOT_SUPPORTED;
     bool exists = false;
-    if (FILE* probe = std::fopen(packedFile, "rb")) {
+    if (FILE* probe = platform::OpenFile(packedFile, "rb")) {
         exists = true;
         std::fclose(probe);
     }
@@ -197,7 +205,7 @@ int CZbkArchiveManager::WriteNewArchive(FILE* out, const std::string& subPath, c
     EntryDataWriter writer(out, headerBytes, m_processDataProc, true);
     for (const Packed& p : packed) {
         if (!ReportProgress(p.source.c_str(), 0)) return E_EABORTED;
-        FILE* source = std::fopen(p.source.c_str(), "rb");
+        FILE* source = platform::OpenFile(p.source.c_str(), "rb");
         if (!source) return E_EOPEN;
         int r = writer.WriteFile(source, p.source, m_entries->EntryAt(p.index));
         std::fclose(source);

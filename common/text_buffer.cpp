@@ -119,7 +119,7 @@ void CTextBuffer::AppendQuoted(const char* text) {
 }
 
 int CTextBuffer::WriteBytes(const char* path, const char* mode, int32_t offset, int32_t count) const {
-    FILE* f = path ? std::fopen(path, mode) : nullptr;
+    FILE* f = path ? platform::OpenFile(path, mode) : nullptr;
     if (!f) return E_ECREATE;
     int result = 0;
     if (count > 0 && std::fwrite(data + offset, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count))

@@ -9,10 +9,11 @@
 
 namespace {
 
-// The host's name fields hold 259 bytes and a terminator; longer names are cut.
-void CopyHostName(char (&field)[kHostPathMax], const char* name) {
-    std::strncpy(field, name ? name : "", kHostPathMax - 1);
-    field[kHostPathMax - 1] = 0;
+// A host name field holds its size less one bytes and a terminator; longer names are cut.
+template <size_t N>
+void CopyHostName(char (&field)[N], const char* name) {
+    std::strncpy(field, name ? name : "", N - 1);
+    field[N - 1] = 0;
 }
 
 } // namespace
@@ -90,7 +91,12 @@ int CConfigBinManager::ReadHeader(tHeaderData* headerData) {
     return Guarded([&] { return ReadHeaderUnguarded(headerData); });
 }
 
-int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
+int CConfigBinManager::ReadHeaderEx(tHeaderDataEx* headerData) {
+    return Guarded([&] { return ReadHeaderUnguarded(headerData); });
+}
+
+template <typename Record>
+int CConfigBinManager::ReadHeaderUnguarded(Record* headerData) {
     if (!m_openData) return E_NOT_SUPPORTED;
     if (m_openData->OpenResult != 0) return m_openData->OpenResult;
     if (m_headerDelivered) return E_END_ARCHIVE;
@@ -117,8 +123,8 @@ int CConfigBinManager::ReadHeaderUnguarded(tHeaderData* headerData) {
         // The entry exists only while the archive is open, so it carries the time of listing.
         headerData->FileTime = MakeHostFileTime(static_cast<int64_t>(std::time(nullptr)));
         headerData->FileAttr = static_cast<int>(platform::HostFileAttribute());
-        headerData->PackSize = PackedSize();
-        headerData->UnpSize = listing ? DecodedLength() : m_fileSize;
+        SetHeaderSizes(headerData, static_cast<uint32_t>(PackedSize()),
+                       static_cast<uint32_t>(listing ? DecodedLength() : m_fileSize));
     }
     std::free(entryName);
     if (listing) DiscardDecoded();

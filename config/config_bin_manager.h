@@ -38,6 +38,7 @@ public:
     ~CConfigBinManager() override;
 
     int ReadHeader(tHeaderData* headerData) override;
+    int ReadHeaderEx(tHeaderDataEx* headerData) override;
     int ProcessFile(int operation, char* destPath, char* destName) override;
 
 protected:
@@ -83,7 +84,9 @@ protected:
     CConfigTextWriter m_out;
 
 private:
-    int ReadHeaderUnguarded(tHeaderData* headerData);
+    // Both header records are filled by the same steps; only the field widths differ.
+    template <typename Record>
+    int ReadHeaderUnguarded(Record* headerData);
     int ProcessFileUnguarded(int operation, char* destPath, char* destName);
 };
 

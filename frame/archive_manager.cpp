@@ -29,6 +29,8 @@ CKyrArchiveManager* CKyrArchiveManager::OpenArchive(tOpenArchiveData* openData) 
 
 int CKyrArchiveManager::ReadHeader(tHeaderData*) { return E_NOT_SUPPORTED; }
 
+int CKyrArchiveManager::ReadHeaderEx(tHeaderDataEx*) { return E_NOT_SUPPORTED; }
+
 int CKyrArchiveManager::ProcessFile(int, char*, char*) { return E_NOT_SUPPORTED; }
 
 bool CKyrArchiveManager::SupportsCapability(int) { return false; }

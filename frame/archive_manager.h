@@ -13,6 +13,8 @@ public:
     virtual const char* ClassName();
     virtual CKyrArchiveManager* OpenArchive(tOpenArchiveData* openData);
     virtual int ReadHeader(tHeaderData* headerData);
+    // The same with the host's long names and 64-bit sizes (ReadHeaderEx, ReadHeaderExW).
+    virtual int ReadHeaderEx(tHeaderDataEx* headerData);
     virtual int ProcessFile(int operation, char* destPath, char* destName);
     virtual bool SupportsCapability(int flags);
     virtual bool CanYouHandleThisFile(char* fileName);
@@ -27,6 +29,14 @@ public:
 
     tProcessDataProc ProcessDataProc() const { return m_processDataProc; }
     tChangeVolProc ChangeVolProc() const { return m_changeVolProc; }
+
+    // The host's wide callbacks for this archive. The entry layer hands the manager a relay
+    // as its process-data callback and reaches the wide one through it: managers report
+    // in the request's text and never see UTF-16.
+    void SetProcessDataProcW(tProcessDataProcW proc) { m_processDataProcW = proc; }
+    void SetChangeVolProcW(tChangeVolProcW proc) { m_changeVolProcW = proc; }
+    tProcessDataProcW ProcessDataProcW() const { return m_processDataProcW; }
+    tChangeVolProcW ChangeVolProcW() const { return m_changeVolProcW; }
 
 protected:
     // Keeps the two fields that later calls read; the host's record may not outlive the open.
@@ -52,6 +62,8 @@ protected:
     tProcessDataProc m_processDataProc;
 
 private:
+    tProcessDataProcW m_processDataProcW = nullptr;
+    tChangeVolProcW m_changeVolProcW = nullptr;
     tOpenArchiveData m_openRecord;
     std::string m_arcName;
 };

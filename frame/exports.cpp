@@ -13,7 +13,7 @@ namespace {
 bool IsNoArchive(void* handle) { return handle == nullptr || handle == reinterpret_cast<void*>(-1); }
 
 bool FileExists(const char* path) {
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = platform::OpenFile(path, "rb");
     if (!f) return false;
     std::fclose(f);
     return true;
@@ -44,6 +44,16 @@ KYR_EXPORT int KYR_CALL ReadHeader(void* hArcData, tHeaderData* HeaderData) {
     if (!m) return E_BAD_DATA;
     try {
         return m->ReadHeader(HeaderData);
+    } catch (...) {
+        return E_BAD_DATA;
+    }
+}
+
+KYR_EXPORT int KYR_CALL ReadHeaderEx(void* hArcData, tHeaderDataEx* HeaderData) {
+    CKyrArchiveManager* m = LookupHandle(hArcData);
+    if (!m) return E_BAD_DATA;
+    try {
+        return m->ReadHeaderEx(HeaderData);
     } catch (...) {
         return E_BAD_DATA;
     }

@@ -21,3 +21,17 @@ KYR_EXPORT void KYR_CALL SetProcessDataProc(void* hArcData, tProcessDataProc pPr
 
 // Releases what the library holds; called when the library is unloaded.
 void OnPluginUnload();
+
+// The wide-character functions and the 64-bit header record. Each converts the host's
+// UTF-16 to UTF-8, runs the ANSI function's path with UTF-8 in force for file access, and
+// converts what goes back.
+KYR_EXPORT void* KYR_CALL OpenArchiveW(tOpenArchiveDataW* ArchiveData);
+KYR_EXPORT int KYR_CALL ReadHeaderEx(void* hArcData, tHeaderDataEx* HeaderData);
+KYR_EXPORT int KYR_CALL ReadHeaderExW(void* hArcData, tHeaderDataExW* HeaderData);
+KYR_EXPORT int KYR_CALL ProcessFileW(void* hArcData, int Operation, WideChar* DestPath, WideChar* DestName);
+KYR_EXPORT int KYR_CALL PackFilesW(WideChar* PackedFile, WideChar* SubPath, WideChar* SrcPath, WideChar* AddList,
+                                   int Flags);
+KYR_EXPORT int KYR_CALL DeleteFilesW(WideChar* PackedFile, WideChar* DeleteList);
+KYR_EXPORT BOOL_RESULT KYR_CALL CanYouHandleThisFileW(WideChar* FileName);
+KYR_EXPORT void KYR_CALL SetChangeVolProcW(void* hArcData, tChangeVolProcW pChangeVolProc1);
+KYR_EXPORT void KYR_CALL SetProcessDataProcW(void* hArcData, tProcessDataProcW pProcessDataProc);

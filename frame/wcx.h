@@ -88,7 +88,73 @@ struct PackDefaultParamStruct {
     char DefaultIniName[kHostPathMax];
 };
 
+// The interface's wide and 64-bit records. The host's WCHAR is a 16-bit UTF-16 code unit on
+// every platform, also where the compiler's wchar_t has 32 bits (Linux).
+using WideChar = char16_t;
+constexpr int kHostLongNameMax = 1024;
+
+typedef int(KYR_CALL* tChangeVolProcW)(WideChar* ArcName, int Mode);
+typedef int(KYR_CALL* tProcessDataProcW)(WideChar* FileName, int Size);
+
+struct tOpenArchiveDataW {
+    WideChar* ArcName;
+    int OpenMode;
+    int OpenResult;
+    WideChar* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
+// The fields after the two names, shared by the ANSI and the wide form.
+#define KYR_HEADER_EX_FIELDS \
+    int Flags;               \
+    unsigned int PackSize;   \
+    unsigned int PackSizeHigh; \
+    unsigned int UnpSize;    \
+    unsigned int UnpSizeHigh; \
+    int HostOS;              \
+    int FileCRC;             \
+    int FileTime;            \
+    int UnpVer;              \
+    int Method;              \
+    int FileAttr;            \
+    char* CmtBuf;            \
+    int CmtBufSize;          \
+    int CmtSize;             \
+    int CmtState;            \
+    char Reserved[1024];
+
+struct tHeaderDataEx {
+    char ArcName[kHostLongNameMax];
+    char FileName[kHostLongNameMax];
+    KYR_HEADER_EX_FIELDS
+};
+
+struct tHeaderDataExW {
+    WideChar ArcName[kHostLongNameMax];
+    WideChar FileName[kHostLongNameMax];
+    KYR_HEADER_EX_FIELDS
+};
+#undef KYR_HEADER_EX_FIELDS
+
+// Record sizes fill a host record of either width; the 32-bit one keeps the low half.
+inline void SetHeaderSizes(tHeaderData* h, uint64_t pack, uint64_t unp) {
+    h->PackSize = static_cast<int>(pack);
+    h->UnpSize = static_cast<int>(unp);
+}
+inline void SetHeaderSizes(tHeaderDataEx* h, uint64_t pack, uint64_t unp) {
+    h->PackSize = static_cast<unsigned int>(pack);
+    h->PackSizeHigh = static_cast<unsigned int>(pack >> 32);
+    h->UnpSize = static_cast<unsigned int>(unp);
+    h->UnpSizeHigh = static_cast<unsigned int>(unp >> 32);
+}
+
 static_assert(sizeof(PackDefaultParamStruct) == 272, "host record layout");
+static_assert(sizeof(void*) != 4 || sizeof(tOpenArchiveDataW) == 28, "host record layout");
+static_assert(sizeof(void*) != 4 || sizeof(tHeaderDataEx) == 3132, "host record layout");
+static_assert(sizeof(void*) != 4 || sizeof(tHeaderDataExW) == 5180, "host record layout");
+static_assert(sizeof(void*) != 8 || sizeof(tHeaderDataExW) == 5192, "host record layout");
 static_assert(sizeof(void*) != 4 || sizeof(tOpenArchiveData) == 28, "host record layout");
 static_assert(sizeof(void*) != 4 || sizeof(tHeaderData) == 572, "host record layout");
 static_assert(sizeof(void*) != 8 || sizeof(tHeaderData) == 584, "host record layout");

@@ -32,7 +32,34 @@ struct FoundFile {
     uint64_t size = 0;     // bytes
     int64_t writeTime = 0; // seconds since 1970 UTC
     uint32_t attrib = 0;   // kAttrDirectory for folders
+    // False when the system's name has no exact form in the text in force (an ANSI request
+    // on Windows meeting a name outside the code page): such a file cannot be opened by
+    // `name`, nor stored under it.
+    bool exact = true;
 };
+
+// The text of a request. The wide functions of the host interface hand the plug-in UTF-8
+// (converted from the host's UTF-16) while they run, the ANSI functions the system's ANSI
+// code page; every path given to the functions here is read in the text in force. On POSIX
+// both are the bytes of the file system, taken to be UTF-8.
+class WideTextScope {
+public:
+    WideTextScope();
+    ~WideTextScope();
+    WideTextScope(const WideTextScope&) = delete;
+    WideTextScope& operator=(const WideTextScope&) = delete;
+
+private:
+    bool m_previous;
+};
+bool HostTextIsWide();
+
+// Entry names in archives are bytes in the form a host of the ANSI functions shows: the
+// ANSI code page on Windows, UTF-8 on POSIX. Host text (a file or entry name as a request
+// gives it) -> stored bytes; false when a character has no exact form there.
+bool ToArchiveText(const std::string& hostText, std::string* out);
+// Stored bytes -> host text, for names shown, reported or turned into paths.
+std::string FromArchiveText(const char* archiveText);
 
 // FileAttr value handed to the host for every entry: the archive attribute on Windows,
 // a regular file with mode 0644 for the POSIX file managers.
@@ -50,6 +77,8 @@ bool IsSeparator(char c);
 // a name, which archives would take for a folder separator.
 bool CanStoreName(const char* hostName);
 
+// Opens a file with a C library mode ("rb", "wb", "ab").
+FILE* OpenFile(const char* path, const char* mode);
 // Opens a file for binary reading while other programs may read and write it.
 FILE* OpenSharedRead(const char* path);
 
@@ -96,6 +125,10 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out);
 bool HostTimeIsUnixSeconds();
 // Gives a file its last-write time (UTC seconds); false when the system refuses.
 bool SetFileWriteTime(const char* path, int64_t utcSeconds);
+
+// The program's arguments as UTF-8: Windows hands a console program its arguments in the
+// ANSI code page, so they are read from the wide command line instead.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Dynamic loading, used by the command-line host.
 void* LoadLibraryFile(const char* path, std::string* error);

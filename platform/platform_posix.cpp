@@ -34,6 +34,25 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 bool CanStoreName(const char* hostName) { return hostName && !std::strchr(hostName, '\\'); }
 
+namespace {
+// Read by worker threads too, which start after a request has set it: a plain flag suffices.
+bool g_wideText = false;
+} // namespace
+
+WideTextScope::WideTextScope() : m_previous(g_wideText) { g_wideText = true; }
+WideTextScope::~WideTextScope() { g_wideText = m_previous; }
+bool HostTextIsWide() { return g_wideText; }
+
+// The file system's names, the stored names and the text of both kinds of request are the
+// same bytes: the wide functions' UTF-16 arrives here as UTF-8.
+bool ToArchiveText(const std::string& hostText, std::string* out) {
+    *out = hostText;
+    return true;
+}
+std::string FromArchiveText(const char* archiveText) { return archiveText ? archiveText : ""; }
+
+FILE* OpenFile(const char* path, const char* mode) { return path ? std::fopen(path, mode) : nullptr; }
+
 FILE* OpenSharedRead(const char* path) { return path ? std::fopen(path, "rb") : nullptr; }
 
 static void FillFound(const struct stat& st, const char* name, FoundFile* out) {
@@ -134,6 +153,8 @@ bool SetFileWriteTime(const char* path, int64_t utcSeconds) {
     times[1].tv_nsec = 0;
     return path && utimensat(AT_FDCWD, path, times, 0) == 0;
 }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void* LoadLibraryFile(const char* path, std::string* error) {
     // A bare file name would make dlopen search the library path instead of the current folder.

@@ -10,6 +10,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <shellapi.h>
 
 namespace platform {
 
@@ -30,22 +32,99 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 // Both separators of a Windows name are folder separators in the archive too.
 bool CanStoreName(const char* hostName) { return hostName != nullptr; }
 
-FILE* OpenSharedRead(const char* path) { return path ? _fsopen(path, "rb", _SH_DENYNO) : nullptr; }
+namespace {
 
-static void FillFound(const struct __finddata64_t& fd, FoundFile* out) {
-    out->name = fd.name;
-    out->size = static_cast<uint64_t>(fd.size);
-    out->writeTime = static_cast<int64_t>(fd.time_write);
-    out->attrib = (fd.attrib & _A_SUBDIR) ? kAttrDirectory : 0;
+// Read by worker threads too, which start after a request has set it: a plain flag suffices.
+bool g_wideText = false;
+
+UINT HostCodePage() { return g_wideText ? CP_UTF8 : CP_ACP; }
+
+std::wstring ToWide(const char* text, UINT codePage) {
+    if (!text || !*text) return std::wstring();
+    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
 }
+
+// *exact turns false when a character has no form in the code page; WC_NO_BEST_FIT_CHARS
+// keeps the system from putting a look-alike in its place. UTF-8 has a form for everything
+// and takes no flags.
+std::string FromWide(const wchar_t* wide, UINT codePage, bool* exact) {
+    if (exact) *exact = true;
+    if (!wide || !*wide) return std::string();
+    bool utf8 = codePage == CP_UTF8 || (codePage == CP_ACP && GetACP() == CP_UTF8);
+    DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+    int n = WideCharToMultiByte(codePage, flags, wide, -1, nullptr, 0, nullptr, usedDefaultOut);
+    if (n <= 0) {
+        if (exact) *exact = false;
+        return std::string();
+    }
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, flags, wide, -1, &text[0], n, nullptr, usedDefaultOut);
+    text.resize(static_cast<size_t>(n - 1));
+    if (usedDefault && exact) *exact = false;
+    return text;
+}
+
+// A path of the request in force, for the system's UTF-16 functions.
+std::wstring WidePath(const char* path) { return ToWide(path, HostCodePage()); }
+
+std::wstring WideMode(const char* mode) { return std::wstring(mode, mode + std::strlen(mode)); }
+
+int64_t UnixSeconds(const FILETIME& ft) {
+    uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    // FILETIME counts 100 ns steps from 1601; 11644473600 seconds lie between the two epochs.
+    return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+}
+
+void FillFound(const WIN32_FIND_DATAW& fd, FoundFile* out) {
+    out->name = FromWide(fd.cFileName, HostCodePage(), &out->exact);
+    out->size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    out->writeTime = UnixSeconds(fd.ftLastWriteTime);
+    out->attrib = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? kAttrDirectory : 0;
+}
+
+} // namespace
+
+WideTextScope::WideTextScope() : m_previous(g_wideText) { g_wideText = true; }
+WideTextScope::~WideTextScope() { g_wideText = m_previous; }
+bool HostTextIsWide() { return g_wideText; }
+
+bool ToArchiveText(const std::string& hostText, std::string* out) {
+    if (!g_wideText) {
+        *out = hostText;
+        return true;
+    }
+    std::wstring wide = ToWide(hostText.c_str(), CP_UTF8);
+    bool exact = true;
+    *out = FromWide(wide.c_str(), CP_ACP, &exact);
+    return exact;
+}
+
+std::string FromArchiveText(const char* archiveText) {
+    if (!archiveText) return std::string();
+    if (!g_wideText) return archiveText;
+    return FromWide(ToWide(archiveText, CP_ACP).c_str(), CP_UTF8, nullptr);
+}
+
+FILE* OpenFile(const char* path, const char* mode) {
+    return path ? _wfopen(WidePath(path).c_str(), WideMode(mode).c_str()) : nullptr;
+}
+
+FILE* OpenSharedRead(const char* path) { return path ? _wfsopen(WidePath(path).c_str(), L"rb", _SH_DENYNO) : nullptr; }
 
 bool FindFile(const char* path, FoundFile* out) {
     if (!path || !*path) return false;
-    struct __finddata64_t fd;
-    intptr_t h = _findfirst64(path, &fd);
-    if (h == -1) return false;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(WidePath(path).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return false;
     FillFound(fd, out);
-    _findclose(h);
+    FindClose(h);
     return true;
 }
 
@@ -53,16 +132,16 @@ bool ListDirectory(const char* dir, std::vector<FoundFile>* out) {
     std::string pattern = dir && *dir ? dir : ".";
     if (!IsSeparator(pattern.back())) pattern += '\\';
     pattern += "*";
-    struct __finddata64_t fd;
-    intptr_t h = _findfirst64(pattern.c_str(), &fd);
-    if (h == -1) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(WidePath(pattern.c_str()).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        if (!std::strcmp(fd.name, ".") || !std::strcmp(fd.name, "..")) continue;
+        if (!std::wcscmp(fd.cFileName, L".") || !std::wcscmp(fd.cFileName, L"..")) continue;
         FoundFile f;
         FillFound(fd, &f);
         out->push_back(std::move(f));
-    } while (_findnext64(h, &fd) == 0);
-    _findclose(h);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
     return true;
 }
 
@@ -72,7 +151,8 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
     for (unsigned serial = 1; serial < 100000; ++serial) {
         std::string name = base + prefix + "." + std::to_string(GetCurrentProcessId()) + "." +
                            std::to_string(serial) + ".tmp";
-        int fd = _open(name.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        std::wstring wide = WidePath(name.c_str());
+        int fd = _wopen(wide.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return nullptr;
@@ -80,7 +160,7 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
         FILE* f = _fdopen(fd, "w+b");
         if (!f) {
             _close(fd);
-            _unlink(name.c_str());
+            _wunlink(wide.c_str());
             return nullptr;
         }
         if (nameOut) *nameOut = name;
@@ -90,12 +170,14 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
 }
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool DeleteFileAt(const char* path) { return path && std::remove(path) == 0; }
+bool DeleteFileAt(const char* path) { return path && DeleteFileW(WidePath(path).c_str()) != 0; }
 
-bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS; }
+bool MakeDirectory(const char* path) {
+    return CreateDirectoryW(WidePath(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
 
 bool ExtendFile(FILE* file, int64_t length) {
     if (!file || std::fflush(file) != 0) return false;
@@ -133,20 +215,33 @@ bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
 bool HostTimeIsUnixSeconds() { return false; }
 
 bool SetFileWriteTime(const char* path, int64_t utcSeconds) {
-    struct __stat64 st;
-    if (!path || _stat64(path, &st) != 0) return false;
+    if (!path) return false;
+    std::wstring wide = WidePath(path);
+    struct _stat64 st;
+    if (_wstat64(wide.c_str(), &st) != 0) return false;
     struct __utimbuf64 times;
     times.actime = st.st_atime; // the access time stays as extraction left it
     times.modtime = static_cast<__time64_t>(utcSeconds);
-    return _utime64(path, &times) == 0;
+    return _wutime64(wide.c_str(), &times) == 0;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(FromWide(wide[i], CP_UTF8, nullptr));
+    LocalFree(wide);
+    return args;
 }
 
 void* LoadLibraryFile(const char* path, std::string* error) {
     // LoadLibrary searches the DLL path for relative names and wants backslashes; the full
     // path names exactly the file the user meant.
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(path, MAX_PATH, full, nullptr);
-    HMODULE lib = n > 0 && n < MAX_PATH ? LoadLibraryA(full) : LoadLibraryA(path);
+    std::wstring wide = WidePath(path);
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    HMODULE lib = n > 0 && n < MAX_PATH ? LoadLibraryW(full) : LoadLibraryW(wide.c_str());
     if (!lib && error) *error = "LoadLibrary failed with error " + std::to_string(GetLastError());
     return reinterpret_cast<void*>(lib);
 }
@@ -160,10 +255,10 @@ void CloseLibraryFile(void* library) {
 }
 
 std::string ExecutableDirectory() {
-    char buf[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    wchar_t buf[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return ".";
-    std::string path(buf, n);
+    std::string path = FromWide(buf, HostCodePage(), nullptr);
     size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? "." : path.substr(0, cut);
 }
@@ -183,7 +278,7 @@ void UseBinaryStandardStreams() {
 
 int RunCommandLine(const std::string& commandLine) {
     // cmd.exe strips one pair of outer quotes from /c arguments.
-    return std::system(("\"" + commandLine + "\"").c_str());
+    return _wsystem(WidePath(("\"" + commandLine + "\"").c_str()).c_str());
 }
 
 std::string QuoteArgument(const std::string& arg) {

@@ -3,7 +3,42 @@
 #include <cstring>
 #include <vector>
 
+#include "common/unicode_text.h"
 #include "tools/host.h"
+#include "tools/progress.h"
+
+namespace {
+
+std::vector<WideChar> WideArg(const std::string& s) {
+    std::u16string wide = Utf8ToUtf16(s.c_str());
+    return std::vector<WideChar>(wide.c_str(), wide.c_str() + wide.size() + 1);
+}
+
+// The ANSI functions take the system's code page; false when the text has no form there.
+bool AnsiArg(const std::string& s, std::vector<char>* out) {
+    std::string ansi;
+    if (!platform::ToArchiveText(s, &ansi)) return false;
+    *out = CStringArg(ansi);
+    return true;
+}
+
+tProcessDataProc g_relayed = nullptr;
+
+int KYR_CALL RelayProgress(WideChar* text, int count) {
+    if (!g_relayed) return 1;
+    if (!text) return g_relayed(nullptr, count);
+    std::string utf8;
+    if (!Utf16ToUtf8(text, &utf8)) utf8 = "?";
+    return g_relayed(&utf8[0], count);
+}
+
+template <size_t N>
+void CopyName(char (&field)[N], const std::string& name) {
+    std::strncpy(field, name.c_str(), N - 1);
+    field[N - 1] = 0;
+}
+
+} // namespace
 
 ArchiveSession::ArchiveSession(PluginApi& api, const std::string& path, int openMode)
     : m_api(api), m_path(path), m_openMode(openMode) {}
@@ -11,7 +46,19 @@ ArchiveSession::ArchiveSession(PluginApi& api, const std::string& path, int open
 ArchiveSession::~ArchiveSession() { Close(); }
 
 int ArchiveSession::Open(tProcessDataProc progress) {
-    std::vector<char> name = CStringArg(m_path);
+    if (m_api.HasWideFunctions()) {
+        std::vector<WideChar> name = WideArg(m_path);
+        tOpenArchiveDataW data = {};
+        data.ArcName = name.data();
+        data.OpenMode = m_openMode;
+        m_handle = m_api.OpenArchiveW(&data);
+        if (!m_handle) return data.OpenResult ? data.OpenResult : E_UNKNOWN_FORMAT;
+        g_relayed = progress;
+        m_api.SetProcessDataProcW(m_handle, progress ? RelayProgress : nullptr);
+        return 0;
+    }
+    std::vector<char> name;
+    if (!AnsiArg(m_path, &name)) return E_EOPEN;
     tOpenArchiveData data = {};
     data.ArcName = name.data();
     data.OpenMode = m_openMode;
@@ -21,14 +68,57 @@ int ArchiveSession::Open(tProcessDataProc progress) {
     return 0;
 }
 
-int ArchiveSession::NextHeader(tHeaderData* header) {
+int ArchiveSession::NextHeader(tHeaderDataEx* header) {
     std::memset(header, 0, sizeof *header);
-    return m_api.ReadHeader(m_handle, header);
+    if (m_api.HasWideFunctions()) {
+        tHeaderDataExW wide = {};
+        int result = m_api.ReadHeaderExW(m_handle, &wide);
+        std::string name, arcName;
+        // A name the host cannot show whole is still listed, marked where it breaks.
+        if (!Utf16ToUtf8(wide.FileName, &name)) name = "?";
+        if (!Utf16ToUtf8(wide.ArcName, &arcName)) arcName = "?";
+        CopyName(header->FileName, name);
+        CopyName(header->ArcName, arcName);
+        header->PackSize = wide.PackSize;
+        header->PackSizeHigh = wide.PackSizeHigh;
+        header->UnpSize = wide.UnpSize;
+        header->UnpSizeHigh = wide.UnpSizeHigh;
+        header->FileTime = wide.FileTime;
+        header->FileAttr = wide.FileAttr;
+        return result;
+    }
+    tHeaderData ansi = {};
+    int result = m_api.ReadHeader(m_handle, &ansi);
+    CopyName(header->FileName, platform::FromArchiveText(ansi.FileName));
+    CopyName(header->ArcName, platform::FromArchiveText(ansi.ArcName));
+    header->PackSize = static_cast<unsigned int>(ansi.PackSize);
+    header->UnpSize = static_cast<unsigned int>(ansi.UnpSize);
+    header->FileTime = ansi.FileTime;
+    header->FileAttr = ansi.FileAttr;
+    return result;
+}
+
+int ArchiveSession::NextHeader(tHeaderData* header) {
+    tHeaderDataEx full;
+    int result = NextHeader(&full);
+    std::memset(header, 0, sizeof *header);
+    CopyName(header->FileName, full.FileName);
+    CopyName(header->ArcName, full.ArcName);
+    header->PackSize = static_cast<int>(full.PackSize);
+    header->UnpSize = static_cast<int>(full.UnpSize);
+    header->FileTime = full.FileTime;
+    header->FileAttr = full.FileAttr;
+    return result;
 }
 
 int ArchiveSession::Process(int operation, const std::string& destPath, const std::string& destName) {
-    std::vector<char> path = CStringArg(destPath);
-    std::vector<char> name = CStringArg(destName);
+    if (m_api.HasWideFunctions()) {
+        std::vector<WideChar> path = WideArg(destPath), name = WideArg(destName);
+        return m_api.ProcessFileW(m_handle, operation, destPath.empty() ? nullptr : path.data(),
+                                  destName.empty() ? nullptr : name.data());
+    }
+    std::vector<char> path, name;
+    if (!AnsiArg(destPath, &path) || !AnsiArg(destName, &name)) return E_ECREATE;
     return m_api.ProcessFile(m_handle, operation, destPath.empty() ? nullptr : path.data(),
                              destName.empty() ? nullptr : name.data());
 }

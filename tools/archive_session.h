@@ -13,9 +13,14 @@ public:
     ArchiveSession(const ArchiveSession&) = delete;
     ArchiveSession& operator=(const ArchiveSession&) = delete;
 
-    // 0 when the plug-in accepted the archive, else the OpenResult it gave.
+    // 0 when the plug-in accepted the archive, else the OpenResult it gave. The callback
+    // gets UTF-8 text; through the wide functions it is reached by a relay, which serves
+    // the session opened last.
     int Open(tProcessDataProc progress);
-    // ReadHeader into a cleared record: 0, 10 at the end, or a failure code.
+    // The next header into a cleared record, names in UTF-8 (ReadHeaderExW, or ReadHeader
+    // with the ANSI names converted): 0, 10 at the end, or a failure code.
+    int NextHeader(tHeaderDataEx* header);
+    // The same in the short record, names cut to its 259 bytes.
     int NextHeader(tHeaderData* header);
     int Process(int operation, const std::string& destPath, const std::string& destName);
     int Close();

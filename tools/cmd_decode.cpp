@@ -29,7 +29,7 @@ class ScratchFile {
 public:
     ScratchFile() {
         std::error_code ec;
-        std::string folder = std::filesystem::temp_directory_path(ec).string();
+        std::string folder = std::filesystem::temp_directory_path(ec).u8string();
         if (FILE* f = platform::CreateUniqueFile(ec ? std::string() : folder, "kyrzbk-decode", &m_path))
             std::fclose(f);
     }
@@ -44,7 +44,7 @@ private:
 
 // Copies the file's bytes to the stream; the host result code of the first failure.
 int CopyFile(const std::string& from, FILE* to) {
-    FILE* in = std::fopen(from.c_str(), "rb");
+    FILE* in = platform::OpenFile(from.c_str(), "rb");
     if (!in) return E_EOPEN;
     char buffer[65536];
     int result = 0;
@@ -66,7 +66,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 int Extract(HostContext& ctx, const std::string& config, const std::string& scratch) {
     ArchiveSession session(*ctx.api, config, PK_OM_EXTRACT);
     if (int r = session.Open(HostProgress)) return r;
-    tHeaderData header;
+    tHeaderDataEx header;
     int r = session.NextHeader(&header);
     if (r == E_END_ARCHIVE) return E_UNKNOWN_FORMAT; // an archive without entries is no configuration
     if (r != 0) return r;
@@ -104,7 +104,7 @@ int Decode(HostContext& ctx, const std::vector<std::string>& args) {
         if (std::fflush(stdout) != 0 && result == 0) result = E_EWRITE;
         return result ? ReportFailure("standard output", result) : 0;
     }
-    FILE* f = std::fopen(out.c_str(), "wb");
+    FILE* f = platform::OpenFile(out.c_str(), "wb");
     if (!f) return ReportFailure(out, E_ECREATE);
     result = CopyFile(scratch.Path(), f);
     if (std::fclose(f) != 0 && result == 0) result = E_EWRITE;

@@ -49,7 +49,7 @@ long long SelectedBytes(PluginApi& api, const std::string& archive, const std::v
     ArchiveSession session(api, archive, PK_OM_LIST);
     if (session.Open(nullptr) != 0) return 0;
     long long total = 0;
-    tHeaderData header;
+    tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
         bool selected = requests.empty();
         for (const std::string& r : requests) selected = selected || Selects(r, header.FileName);
@@ -90,7 +90,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         ReportFailure(what, code);
         if (!firstFailure) firstFailure = code;
     };
-    tHeaderData header;
+    tHeaderDataEx header;
     while ((result = session.NextHeader(&header)) == 0) {
         std::string name = header.FileName;
         bool selected = requests.empty();
@@ -107,7 +107,7 @@ int Extract(HostContext& ctx, const std::vector<std::string>& args) {
         } else if (selected) {
             target = folder + platform::HostSeparator() + name;
             std::error_code ec;
-            fs::path parent = fs::path(target).parent_path();
+            fs::path parent = fs::u8path(target).parent_path();
             if (!parent.empty()) fs::create_directories(parent, ec);
             if (ec) fail(archive + ": " + name, E_ECREATE);
             else operation = PK_EXTRACT;

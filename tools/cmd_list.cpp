@@ -74,7 +74,7 @@ int List(HostContext& ctx, const std::vector<std::string>& args) {
     if (!json) std::printf("%12s %12s  %-19s  %s\n", "Unpacked", "Packed", "Date       Time", "Name");
     unsigned long long unpacked = 0, packed = 0;
     int entries = 0;
-    tHeaderData header;
+    tHeaderDataEx header;
     while ((result = session.NextHeader(&header)) == 0) {
         uint32_t unpSize = static_cast<uint32_t>(header.UnpSize), packSize = static_cast<uint32_t>(header.PackSize);
         if (json)

@@ -51,12 +51,21 @@ void AddTree(const std::string& srcDir, const std::string& folder, std::vector<s
 // user learns which one it was.
 void ReportUnstorableName(const std::string& srcDir, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        if (platform::CanStoreName(name.c_str())) continue;
-        std::fprintf(stderr,
-                     "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
-                     "rename it, nothing was packed\n",
-                     (srcDir + name).c_str());
-        return;
+        std::string stored;
+        if (!platform::CanStoreName(name.c_str())) {
+            std::fprintf(stderr,
+                         "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
+                         "rename it, nothing was packed\n",
+                         (srcDir + name).c_str());
+            return;
+        }
+        if (!platform::ToArchiveText(name, &stored)) {
+            std::fprintf(stderr,
+                         "kyrzbk: %s: the name holds characters that the system's ANSI code page, in which "
+                         "archives keep names, lacks; rename it, nothing was packed\n",
+                         (srcDir + name).c_str());
+            return;
+        }
     }
 }
 
@@ -95,11 +104,7 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CStringArg(archive), srcArg = CStringArg(srcDir), subArg = CStringArg(subPath);
-    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
-    int result = ctx.api->PackFiles(archiveArg.data(), subPath.empty() ? nullptr : subArg.data(), srcArg.data(),
-                                    list.data(), move ? PK_PACK_MOVE_FILES : 0);
+    int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
     if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
     return result ? ReportFailure(archive, result) : 0;
@@ -112,10 +117,7 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
         // A folder is deleted with everything below it, as the file manager asks for it.
         names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
     }
-    std::vector<char> list = MultiString(names);
-    std::vector<char> archiveArg = CStringArg(args[0]);
-    ctx.api->SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
-    int result = ctx.api->DeleteFiles(archiveArg.data(), list.data());
+    int result = ctx.api->Delete(args[0], names);
     FinishProgress();
     return result ? ReportFailure(args[0], result) : 0;
 }

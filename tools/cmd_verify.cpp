@@ -30,7 +30,7 @@ long long TotalBytes(PluginApi& api, const std::string& archive) {
     ArchiveSession session(api, archive, PK_OM_LIST);
     if (session.Open(nullptr) != 0) return 0;
     long long total = 0;
-    tHeaderData header;
+    tHeaderDataEx header;
     while (session.NextHeader(&header) == 0) {
         total += static_cast<unsigned>(header.UnpSize);
         if (session.Process(PK_SKIP, "", "") != 0) break;
@@ -48,7 +48,7 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
     if (archive.empty()) return UsageError("verify needs an archive");
     fs::path scratch = MakeScratchFolder();
     if (scratch.empty()) return ReportFailure("temporary folder", E_ECREATE);
-    std::string target = (scratch / "entry.tmp").string();
+    std::string target = (scratch / "entry.tmp").u8string();
 
     SetProgressTotal(TotalBytes(*ctx.api, archive));
     ArchiveSession session(*ctx.api, archive, PK_OM_EXTRACT);
@@ -59,12 +59,12 @@ int Verify(HostContext& ctx, const std::vector<std::string>& args) {
         FinishProgress();
         ReportFailure(archive, result);
     } else {
-        tHeaderData header;
+        tHeaderDataEx header;
         while ((result = session.NextHeader(&header)) == 0) {
             ++entries;
             int extracted = session.Process(PK_EXTRACT, "", target);
             std::error_code ec;
-            fs::remove(target, ec);
+            fs::remove(fs::u8path(target), ec);
             if (extracted != 0) {
                 FinishProgress();
                 ReportFailure(archive + ": " + header.FileName, extracted);

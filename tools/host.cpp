@@ -30,12 +30,16 @@ void PrintHelp() {
     std::printf("usage: kyrzbk [--plugin PATH] [--ini FILE] [--quiet] COMMAND [ARGS...]\n"
                 "       kyrzbk COMMAND --help\n"
                 "       kyrzbk --version\n\n"
-                "Drives the kyrzbk packer plug-in through its exported functions, as the file manager does.\n\n"
+                "Drives the kyrzbk packer plug-in through its exported functions, as the file manager does:\n"
+                "through its wide-character functions when it exports them (any file name), else\n"
+                "through the ANSI ones (names in the system's code page only).\n\n"
                 "options:\n"
                 "  --plugin PATH  plug-in binary to load (default: %s beside this program)\n"
                 "  --ini FILE     settings file handed to the plug-in, as the file manager hands over\n"
                 "                 its own (default: $KYRZBK_INI, else none: built-in defaults)\n"
                 "  --quiet, -q    no progress display (also accepted after the command name)\n"
+                "  --ansi         use the plug-in's ANSI functions even where it has wide ones, as an\n"
+                "                 older file manager does\n"
                 "  --version      print the version and exit\n"
                 "  --help, -h     print this help and exit\n\n"
                 "commands:\n",
@@ -60,7 +64,8 @@ const HostCommand* FindCommand(const std::string& name) {
 
 } // namespace
 
-int RunHost(int argc, char** argv) {
+int RunHost(const std::vector<std::string>& argv) {
+    int argc = static_cast<int>(argv.size());
     platform::UseBinaryStandardStreams();
     HostContext ctx;
     ctx.pluginPath = platform::ExecutableDirectory() + "/" + platform::PluginFileName();
@@ -76,6 +81,8 @@ int RunHost(int argc, char** argv) {
             return 0;
         } else if (arg == "--quiet" || arg == "-q") {
             ctx.quiet = true;
+        } else if (arg == "--ansi") {
+            ctx.ansiOnly = true;
         } else if ((arg == "--plugin" || arg == "--ini") && i + 1 < argc) {
             (arg == "--plugin" ? ctx.pluginPath : ctx.iniPath) = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -86,7 +93,7 @@ int RunHost(int argc, char** argv) {
     }
     if (i >= argc) return UsageError("no command given");
     const HostCommand* command = FindCommand(argv[i]);
-    if (!command) return UsageError(std::string("unknown command ") + argv[i]);
+    if (!command) return UsageError("unknown command " + argv[i]);
     std::vector<std::string> args;
     for (int k = i + 1; k < argc; ++k) {
         std::string a = argv[k];
@@ -105,6 +112,7 @@ int RunHost(int argc, char** argv) {
         std::fprintf(stderr, "kyrzbk: %s\n", error.c_str());
         return E_EOPEN;
     }
+    if (ctx.ansiOnly) api.UseAnsiOnly();
     api.SetDefaultParams(ctx.iniPath);
     ctx.api = &api;
     ConfigureProgress(!ctx.quiet);

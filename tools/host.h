@@ -11,6 +11,7 @@ struct HostContext {
     std::string pluginPath;
     std::string iniPath;
     bool quiet = false;
+    bool ansiOnly = false; // --ansi: the plug-in's ANSI functions even where it has wide ones
 };
 
 using CommandFn = int (*)(HostContext& ctx, const std::vector<std::string>& args);
@@ -40,7 +41,7 @@ int UsageError(const std::string& message);
 // Writable, NUL-terminated copies of arguments for the plug-in's char* parameters.
 std::vector<char> CStringArg(const std::string& s);
 
-// Runs the host with command-line arguments; returns the exit status.
-int RunHost(int argc, char** argv);
+// Runs the host with command-line arguments (program name first, UTF-8); returns the exit status.
+int RunHost(const std::vector<std::string>& argv);
 
 constexpr int kUsageExitStatus = 2;

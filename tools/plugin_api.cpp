@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include "common/multi_string.h"
+#include "common/unicode_text.h"
+#include "tools/progress.h"
+
 PluginApi::~PluginApi() { platform::CloseLibraryFile(m_library); }
 
 namespace {
@@ -33,8 +37,92 @@ bool PluginApi::Load(const std::string& path, std::string* error) {
               Bind(m_library, "PackSetDefaultParams", &PackSetDefaultParams, &missing) &&
               Bind(m_library, "SetChangeVolProc", &SetChangeVolProc, &missing) &&
               Bind(m_library, "SetProcessDataProc", &SetProcessDataProc, &missing);
-    if (!ok) *error = "plug-in " + path + " does not export " + missing;
-    return ok;
+    if (!ok) {
+        *error = "plug-in " + path + " does not export " + missing;
+        return false;
+    }
+    // A plug-in of the older interface has none of them; one with only some is used as such.
+    bool wide = Bind(m_library, "OpenArchiveW", &OpenArchiveW, &missing) &&
+                Bind(m_library, "ReadHeaderExW", &ReadHeaderExW, &missing) &&
+                Bind(m_library, "ProcessFileW", &ProcessFileW, &missing) &&
+                Bind(m_library, "PackFilesW", &PackFilesW, &missing) &&
+                Bind(m_library, "DeleteFilesW", &DeleteFilesW, &missing) &&
+                Bind(m_library, "CanYouHandleThisFileW", &CanYouHandleThisFileW, &missing) &&
+                Bind(m_library, "SetChangeVolProcW", &SetChangeVolProcW, &missing) &&
+                Bind(m_library, "SetProcessDataProcW", &SetProcessDataProcW, &missing);
+    if (!wide) UseAnsiOnly();
+    return true;
+}
+
+void PluginApi::UseAnsiOnly() {
+    OpenArchiveW = nullptr;
+    ReadHeaderExW = nullptr;
+    ProcessFileW = nullptr;
+    PackFilesW = nullptr;
+    DeleteFilesW = nullptr;
+    CanYouHandleThisFileW = nullptr;
+    SetChangeVolProcW = nullptr;
+    SetProcessDataProcW = nullptr;
+}
+
+namespace {
+
+std::vector<WideChar> WideArg(const std::string& s) {
+    std::u16string wide = Utf8ToUtf16(s.c_str());
+    return std::vector<WideChar>(wide.c_str(), wide.c_str() + wide.size() + 1);
+}
+
+std::vector<WideChar> WideList(const std::vector<std::string>& names) {
+    std::vector<WideChar> list;
+    for (const std::string& n : names) {
+        std::vector<WideChar> one = WideArg(n);
+        list.insert(list.end(), one.begin(), one.end());
+    }
+    list.push_back(0);
+    return list;
+}
+
+bool AnsiArg(const std::string& s, std::vector<char>* out) {
+    std::string ansi;
+    if (!platform::ToArchiveText(s, &ansi)) return false;
+    out->assign(ansi.begin(), ansi.end());
+    out->push_back(0);
+    return true;
+}
+
+} // namespace
+
+int PluginApi::Pack(const std::string& archive, const std::string& subPath, const std::string& srcDir,
+                    const std::vector<std::string>& names, int flags) {
+    if (HasWideFunctions()) {
+        std::vector<WideChar> a = WideArg(archive), sub = WideArg(subPath), src = WideArg(srcDir), list = WideList(names);
+        SetProcessDataProcW(reinterpret_cast<void*>(-1), HostProgressW);
+        return PackFilesW(a.data(), subPath.empty() ? nullptr : sub.data(), src.data(), list.data(), flags);
+    }
+    std::vector<char> a, sub, src;
+    std::vector<std::string> ansiNames(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!platform::ToArchiveText(names[i], &ansiNames[i])) return E_NOT_SUPPORTED;
+    if (!AnsiArg(archive, &a) || !AnsiArg(subPath, &sub) || !AnsiArg(srcDir, &src)) return E_NOT_SUPPORTED;
+    std::vector<char> list = MultiString(ansiNames);
+    SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
+    return PackFiles(a.data(), subPath.empty() ? nullptr : sub.data(), src.data(), list.data(), flags);
+}
+
+int PluginApi::Delete(const std::string& archive, const std::vector<std::string>& names) {
+    if (HasWideFunctions()) {
+        std::vector<WideChar> a = WideArg(archive), list = WideList(names);
+        SetProcessDataProcW(reinterpret_cast<void*>(-1), HostProgressW);
+        return DeleteFilesW(a.data(), list.data());
+    }
+    std::vector<char> a;
+    std::vector<std::string> ansiNames(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!platform::ToArchiveText(names[i], &ansiNames[i])) return E_NOT_SUPPORTED;
+    if (!AnsiArg(archive, &a)) return E_NOT_SUPPORTED;
+    std::vector<char> list = MultiString(ansiNames);
+    SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
+    return DeleteFiles(a.data(), list.data());
 }
 
 void PluginApi::SetDefaultParams(const std::string& iniPath) {

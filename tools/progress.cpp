@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/unicode_text.h"
+
 namespace {
 bool g_enabled = false;
 bool g_lineShown = false;
@@ -63,4 +65,12 @@ void FinishProgress() {
     g_total = 0;
     g_done = 0;
     g_percent = -1;
+}
+
+int KYR_CALL HostProgressW(WideChar* text, int count) {
+    if (!text) return HostProgress(nullptr, count);
+    std::string utf8;
+    // Half a surrogate pair cannot be shown; the count still moves the line on.
+    if (!Utf16ToUtf8(text, &utf8)) utf8 = "?";
+    return HostProgress(&utf8[0], count);
 }

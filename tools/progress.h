@@ -9,5 +9,7 @@ void ConfigureProgress(bool enabled);
 void SetProgressTotal(long long totalBytes);
 // The callback; always answers 1 (go on).
 int KYR_CALL HostProgress(char* text, int count);
+// The same for the plug-in's wide functions.
+int KYR_CALL HostProgressW(WideChar* text, int count);
 // Ends the current progress line, if one is shown.
 void FinishProgress();

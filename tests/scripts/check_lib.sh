@@ -72,13 +72,19 @@ plugin_functions=(
     "GetPackerCaps 0" "OpenArchive 4" "PackFiles 20" "PackSetDefaultParams 4"
     "ProcessFile 16" "ReadHeader 8" "SetChangeVolProc 8" "SetProcessDataProc 8"
 )
+# The wide-character functions and the 64-bit header record, exported after the twelve so
+# that the older functions keep their ordinals.
+wide_functions=(
+    "CanYouHandleThisFileW 4" "DeleteFilesW 8" "OpenArchiveW 4" "PackFilesW 20" "ProcessFileW 16"
+    "ReadHeaderEx 8" "ReadHeaderExW 8" "SetChangeVolProcW 8" "SetProcessDataProcW 8"
+)
 
-# A Linux plug-in exports the twelve host functions and not one symbol more, so that it
-# cannot clash with whatever else the file manager has loaded.
+# A Linux plug-in exports the host functions and not one symbol more, so that it cannot
+# clash with whatever else the file manager has loaded.
 check_linux_exports() {
     local plugin="$1" label="${2:-$1}" expected symbols
     [ -f "$plugin" ] || { fail "missing $plugin"; return; }
-    expected="$(for entry in "${plugin_functions[@]}"; do echo "${entry% *}"; done | LC_ALL=C sort)"
+    expected="$(for entry in "${plugin_functions[@]}" "${wide_functions[@]}"; do echo "${entry% *}"; done | LC_ALL=C sort)"
     symbols="$(nm -D --defined-only "$plugin")"
     expect_same "$label exports exactly the host functions" "$expected" \
         "$(awk '{ print $NF }' <<<"$symbols" | LC_ALL=C sort)"
@@ -93,35 +99,42 @@ check_windows_exports() {
     [ -f "$win64" ] || fail "missing $win64"
     [ -f "$win32" ] && [ -f "$win64" ] || return
 
-    # 32-bit: plain names 1-12, decorated names 13-24, a decorated name at the same
-    # address as its plain twin.
-    for entry in "${plugin_functions[@]}"; do
-        expected+="$ordinal ${entry% *}"$'\n'
-        ordinal=$((ordinal + 1))
-    done
-    for entry in "${plugin_functions[@]}"; do
-        expected+="$ordinal _${entry% *}@${entry#* }"$'\n'
-        ordinal=$((ordinal + 1))
+    # 32-bit: plain names 1-12, decorated names 13-24, then the wide functions' plain
+    # names 25-33 and decorated names 34-42; a decorated name at the same address as its
+    # plain twin.
+    local group
+    for group in plugin_functions wide_functions; do
+        local -n functions="$group"
+        for entry in "${functions[@]}"; do
+            expected+="$ordinal ${entry% *}"$'\n'
+            ordinal=$((ordinal + 1))
+        done
+        for entry in "${functions[@]}"; do
+            expected+="$ordinal _${entry% *}@${entry#* }"$'\n'
+            ordinal=$((ordinal + 1))
+        done
     done
     exports32="$(pe_named_exports "$win32")"
-    expect_same "32-bit plug-in exports plain and decorated names as ordinals 1-24" \
-        "${expected%$'\n'}" "$(awk '{ print $1, $2 }' <<<"$exports32")"
-    expect_same "32-bit export table has no further entries" 24 "$(pe_export_count "$win32")"
-    twins="$(awk '{ rva[$1] = $3 } END { for (i = 1; i <= 12; i++) if (rva[i] == "" || rva[i] != rva[i + 12]) print i }' <<<"$exports32")"
+    expect_same "32-bit plug-in exports plain and decorated names as ordinals 1-42" \
+        "${expected%$'\n'}" "$(awk '{ print $1, $2 }' <<<"$exports32" | sort -n)"
+    expect_same "32-bit export table has no further entries" 42 "$(pe_export_count "$win32")"
+    twins="$(awk '{ rva[$1] = $3 }
+                  END { for (i = 1; i <= 12; i++) if (rva[i] == "" || rva[i] != rva[i + 12]) print i
+                        for (i = 25; i <= 33; i++) if (rva[i] == "" || rva[i] != rva[i + 9]) print i }' <<<"$exports32")"
     expect_same "each decorated name leads to the code of its plain name" "" "$twins"
     expect_same "32-bit module name" "kyrzbk.dll" "$(pe_export_module_name "$win32")"
     [[ "$(pe_objdump "$win32")" == *"file format pei-i386"* ]] || fail "$win32 is not a 32-bit x86 binary"
 
-    # 64-bit: the plain names only.
+    # 64-bit: the plain names only, the twelve first.
     expected=""
     ordinal=1
-    for entry in "${plugin_functions[@]}"; do
+    for entry in "${plugin_functions[@]}" "${wide_functions[@]}"; do
         expected+="$ordinal ${entry% *}"$'\n'
         ordinal=$((ordinal + 1))
     done
     expect_same "64-bit plug-in exports the plain names" \
-        "${expected%$'\n'}" "$(pe_named_exports "$win64" | awk '{ print $1, $2 }')"
-    expect_same "64-bit export table has no further entries" 12 "$(pe_export_count "$win64")"
+        "${expected%$'\n'}" "$(pe_named_exports "$win64" | awk '{ print $1, $2 }' | sort -n)"
+    expect_same "64-bit export table has no further entries" 21 "$(pe_export_count "$win64")"
     [[ "$(pe_objdump "$win64")" == *"file format pei-x86-64"* ]] || fail "$win64 is not a 64-bit x86 binary"
 }
 
