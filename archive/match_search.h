@@ -40,7 +40,14 @@ inline uint64_t Load64(const unsigned char* p) {
 
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr bool kWordCompare = true;
-inline int FirstDifferentByte(uint64_t x) { return __builtin_ctzll(x) >> 3; }
+inline int FirstDifferentByte(uint64_t x) {
+    // Without 64-bit registers a count of 64 bits is a library call.
+    if (sizeof(size_t) < 8) {
+        const uint32_t low = uint32_t(x);
+        return low ? __builtin_ctz(low) >> 3 : 4 + (__builtin_ctz(uint32_t(x >> 32)) >> 3);
+    }
+    return __builtin_ctzll(x) >> 3;
+}
 #else
 constexpr bool kWordCompare = false;
 inline int FirstDifferentByte(uint64_t) { return 0; }
@@ -349,9 +356,9 @@ private:
             last = _mm_set1_epi8(char(here[want - 1]));
         }
 #else
-        // A machine word of places at a time: a byte of x is zero where all three bytes agree.
+        // Eight places at a time: a byte of x is zero where all three bytes agree.
         if (kWordCompare) {
-            using Word = size_t;
+            using Word = uint64_t;
             constexpr int kBytes = int(sizeof(Word));
             constexpr Word kOnes = Word(0x0101010101010101ull), kLow7 = Word(0x7F7F7F7F7F7F7F7Full);
             auto load = [](const unsigned char* p) {
@@ -359,16 +366,20 @@ private:
                 std::memcpy(&v, p, sizeof v);
                 return v;
             };
+            constexpr Word kHigh = Word(0x8080808080808080ull);
             const Word first = kOnes * b0, second = kOnes * b1;
+            Word last = kOnes * here[want - 1]; // moves only when a place wins, as above
             for (; c + kBytes - 1 <= to; c += kBytes) {
-                const Word last = kOnes * here[want - 1];
                 const Word x = (load(m_data + c) ^ first) | (load(m_data + c + 1) ^ second) |
                                (load(m_data + c + want - 1) ^ last);
+                // Whether x has a zero byte at all, the cheap way; it is exact about that.
+                if (((x - kOnes) & ~x & kHigh) == 0) continue;
                 // The top bit of each zero byte of x, and no other bit.
                 for (Word hits = ~(((x & kLow7) + kLow7) | x | kLow7); hits; hits &= hits - 1) {
                     const int32_t at = c + FirstDifferentByte(uint64_t(hits));
                     if (at > to || weigh(at)) return;
                 }
+                last = kOnes * here[want - 1];
             }
         }
 #endif
@@ -535,12 +546,33 @@ private:
         // break in repeating data leaves it at the window start.
         const int32_t c = Before(m_links, first, from);
         if (c >= low) {
-            int32_t older = -1;
-            int length = maxLen;
-            ScanWindow(pos, low, c, maxLen, maxLen, &older, &length);
+            const int32_t older = FarthestBeforeStretch(pos, low, c, maxLen, from, q);
             if (older >= 0) *found = MatchResult{maxLen, uint32_t(pos - older)};
         }
         return true;
+    }
+
+    // The farthest place from low up to c (before the stretch) that matches all maxLen
+    // bytes at pos, or -1. Searches at the same phase of one stretch look for the same bytes
+    // up to the same c, while low only rises: what one scan showed holds for the next until
+    // the place it found leaves the window. Breaks in repeating data leave a stretch with
+    // every search scanning the window up to it, which this keeps to one scan per phase.
+    int32_t FarthestBeforeStretch(int32_t pos, int32_t low, int32_t c, int maxLen, int32_t from, int32_t q) {
+        PeriodScan* memo = nullptr;
+        if (maxLen == match_detail::kMaxLength) {
+            if (m_scansFrom != from || m_scansPeriod != q) {
+                for (PeriodScan& scan : m_scans) scan = PeriodScan{};
+                m_scansFrom = from;
+                m_scansPeriod = q;
+            }
+            memo = &m_scans[(pos - from) % q];
+            if (memo->low <= low && (memo->found < 0 || memo->found >= low)) return memo->found;
+        }
+        int32_t older = -1;
+        int length = maxLen;
+        ScanWindow(pos, low, c, maxLen, maxLen, &older, &length);
+        if (memo) *memo = PeriodScan{low, older};
+        return older;
     }
 
     // After a long walk to a match of maxLen bytes: the shortest distance at which those
@@ -615,6 +647,15 @@ private:
     int32_t m_period = 0;     // the period last shown by a walk, 0 for none
     int32_t m_periodFrom = 0; // every byte at y in [from, to) equals the byte at y + m_period
     int32_t m_periodTo = 0;
+    // Per phase of the stretch from m_scansFrom with period m_scansPeriod: the window
+    // start of its last scan before the stretch, and the place found (-1 for none).
+    struct PeriodScan {
+        int32_t low = INT32_MAX;
+        int32_t found = -1;
+    };
+    PeriodScan m_scans[kMaxPeriod];
+    int32_t m_scansFrom = -1;
+    int32_t m_scansPeriod = 0;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
     static constexpr int kAlikeBits = 10;
     // per hash of a run's byte and the byte after it, the number of the newest such run
