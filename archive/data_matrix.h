@@ -13,9 +13,11 @@
 #if defined(__GNUC__)
 #define KYRZBK_INLINE inline __attribute__((always_inline))
 #define KYRZBK_INLINE_LAMBDA __attribute__((always_inline))
+#define KYRZBK_NOINLINE __attribute__((noinline))
 #else
 #define KYRZBK_INLINE inline
 #define KYRZBK_INLINE_LAMBDA
+#define KYRZBK_NOINLINE
 #endif
 
 // Places that share 6 bytes, for inputs where the places sharing 3 are crowded.

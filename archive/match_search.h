@@ -601,7 +601,7 @@ private:
         return true;
     }
 
-    bool SearchLongChain(int32_t pos, int32_t low, int shorter, MatchResult* found, int maxLen) {
+    KYRZBK_NOINLINE bool SearchLongChain(int32_t pos, int32_t low, int shorter, MatchResult* found, int maxLen) {
         const int32_t longer = Before(m_longLinks, pos, pos - kLongKey + 1);
         if (longer < low) return false;
         const int need = shorter + 1 > kLongKey ? shorter + 1 : kLongKey;
