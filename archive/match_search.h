@@ -165,7 +165,7 @@ public:
             return found.length > run.length ? found : run;
         }
         MatchResult found = Walk(m_links, c, pos, low, shorter + 1, maxLen);
-        if (!m_longLinks && m_walked > m_walkBudget) StartLongKeys(pos);
+        if (m_walkedOverBudget > 0 && !m_longLinks) StartLongKeys(pos);
         return found.length > run.length ? found : run;
     }
 
@@ -221,22 +221,33 @@ private:
             };
             int32_t steps = kWalkSteps;
             // Places nearer than 18 bytes overlap the read position, which ends their match.
-            for (; c > pos - kMaxLength && c >= low && steps > 0 && need < kMaxLength - 1; c = links[c & m_mask]) {
-                --steps;
-                weigh(c);
+            if (c > pos - kMaxLength) {
+                for (; c > pos - kMaxLength && c >= low && steps > 0 && need < kMaxLength - 1; c = links[c & m_mask]) {
+                    --steps;
+                    weigh(c);
+                }
             }
             // The loop that most searches spend their time in: a place of 17 bytes or more is
             // rare outside repeating data, so it leaves the loop instead of being tested for
             // at every step.
-            if (need < kMaxLength - 1) {
-                for (; c >= low && steps > 0; c = links[c & m_mask]) {
-                    --steps;
-                    const int n = length(c);
-                    take(c, n);
-                    if (n >= kMaxLength - 1) {
-                        c = links[c & m_mask];
-                        break;
+            // Places here are at or after low: their offsets index as unsigned numbers, which
+            // costs the processor no widening.
+            if (c >= low && steps > 0 && need < kMaxLength - 1) {
+                const uint32_t mask = uint32_t(m_mask);
+                for (;;) {
+                    int n = CommonPrefix16(m_data + uint32_t(c), here16);
+                    if (n == 16) {
+                        n += MatchLength(m_data + uint32_t(c) + 16, here + 16, 2, false);
+                        if (n >= kMaxLength - 1) {
+                            take(c, n);
+                            --steps;
+                            c = links[uint32_t(c) & mask];
+                            break;
+                        }
                     }
+                    take(c, n);
+                    c = links[uint32_t(c) & mask];
+                    if (--steps == 0 || c < low) break;
                 }
             }
             walked = kWalkSteps - steps;
@@ -274,8 +285,7 @@ private:
         }
         // Long walks pay for the long chains only where they end short of all 18 bytes:
         // repeating data ends them at 18, and its periods serve it better.
-        if (need < kMaxLength - 1) m_walked += walked;
-        m_walkBudget += kWalkedPerSearch;
+        m_walkedOverBudget += (need < kMaxLength - 1 ? walked : 0) - kWalkedPerSearch;
         // Every place from the window start to c is farther than those weighed: one of
         // them wins at `need` bytes already.
         if (c >= low && !FinishNearlyFull(pos, low, c, &bestAt, &need))
@@ -612,7 +622,7 @@ private:
     void StartLongKeys(int32_t pos) {
         const int32_t low = pos > match_detail::kWindow ? pos - match_detail::kWindow : 0;
         m_longLinks = m_matrix.LinkLongKeys(low);
-        if (!m_longLinks) m_walkBudget = INT64_MAX; // no memory: carry on with short keys
+        if (!m_longLinks) m_walkedOverBudget = INT64_MIN / 2; // no memory: carry on with short keys
     }
 
     // Following the long chains too costs about as much as a few short-chain places per
@@ -638,8 +648,9 @@ private:
     const int m_key0;
     int32_t m_zeroFloor = 0; // 1 once position 0 has been handed out
     const int32_t* m_longLinks = nullptr;
-    int64_t m_walked = 0;
-    int64_t m_walkBudget = kWalkedAtStart;
+    // Places walked (by walks that end short of 17 bytes) less kWalkedPerSearch a search
+    // and kWalkedAtStart: the long chains start when it passes 0.
+    int64_t m_walkedOverBudget = -kWalkedAtStart;
     DataMatrix::Run* const m_runs;
     const int32_t m_runMask;
     int32_t m_registered = 0;  // runs on their byte's list
