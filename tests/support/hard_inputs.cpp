@@ -51,6 +51,26 @@ struct Maker {
         return out;
     }
 
+    // A unit, another one for most of a window, then the first again with a byte changed
+    // now and then: after each change the searches find the first stretch before the
+    // one they are in, until it leaves the window.
+    Bytes ReturningPeriods(size_t n) {
+        Bytes out;
+        auto repeat = [&](const Bytes& unit, size_t length, unsigned breakEvery) {
+            for (size_t k = 0; k < length; ++k) {
+                out.push_back(unit[k % unit.size()]);
+                if (breakEvery && Pick(breakEvery) == 0) out.back() ^= 0x20;
+            }
+        };
+        while (out.size() < n) {
+            const Bytes unit = Letters("abcdefgh", 3 + Pick(14)), other = Letters("ijklmnop", 3 + Pick(14));
+            repeat(unit, 100 + Pick(600), 0);
+            repeat(other, 2500 + Pick(1500), 0);
+            repeat(unit, 1000 + Pick(3000), 60 + Pick(200));
+        }
+        return out;
+    }
+
     // Long runs of one byte, then stretches that are almost runs: the byte again and
     // again with another byte every few places.
     Bytes RunsAndNearRuns(size_t n) {
@@ -118,6 +138,7 @@ std::vector<Input> Adversarial(size_t n) {
         {"four letters", m.Letters("acgt", n)},
         {"stray pixels", m.StrayPixels(n)},
         {"broken periods", m.BrokenPeriods(n)},
+        {"returning periods", m.ReturningPeriods(n)},
         {"runs and near runs", m.RunsAndNearRuns(n)},
         {"short runs alike", m.ShortRuns(n)},
         {"crowded key", m.CrowdedKey(n)},
