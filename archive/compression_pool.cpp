@@ -17,6 +17,10 @@ constexpr int kMaxThreads = 64;
 // writes, few enough that small files cost little memory.
 constexpr size_t kJobsPerThread = 4;
 constexpr uint64_t kBytesPerThread = 32ull << 20;
+// A smaller file compresses in about the time it takes to hand it to a worker and wake
+// the calling thread again (2,000 files of 256 bytes packed slower on two threads than on
+// one): it is compressed on the calling thread at its turn.
+constexpr uint32_t kHandOffMinimum = 8192;
 
 // The compressor's callback has no room for a context: each worker notes its job here.
 thread_local CompressionPool::Job* t_job = nullptr;
@@ -48,7 +52,7 @@ CompressionPool::~CompressionPool() {
 }
 
 void CompressionPool::Plan(const ZbkEntry* record, const std::string& sourcePath, uint32_t fileSize) {
-    if (m_threads < 2) return;
+    if (m_threads < 2 || fileSize < kHandOffMinimum) return;
     // Too large for the compressor: the writer refuses it at its turn.
     if (static_cast<uint64_t>(fileSize) + kWindowPrefix > INT32_MAX) return;
     std::unique_ptr<Job> job(new Job());

@@ -148,7 +148,8 @@ TEST_F(ParallelPack, ArchivesAndCallsAreThoseOfOneThread) {
     std::vector<std::string> many;
     for (int i = 0; i < 300; ++i) {
         many.push_back("many/m" + std::to_string(i) + ".txt");
-        Source(many.back(), Content(40 + i * 7, 100 + i, i % 2));
+        // Most below the size worth handing to a worker, some above it.
+        Source(many.back(), Content(40 + i * 7 + (i % 10 == 0 ? 9000 : 0), 100 + i, i % 2));
     }
     struct Case {
         const char* what;
