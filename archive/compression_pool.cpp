@@ -77,9 +77,10 @@ void CompressionPool::Fill() {
             m_queue.push_back(job);
         }
         m_workReady.notify_one();
-        // Workers start with the first file to compress; the calling thread is one of the
-        // threads, as it compresses a file that no worker has started by its turn.
-        while (static_cast<int>(m_workers.size()) < m_threads - 1) {
+        // Workers start with the first file to compress, one per thread: the calling
+        // thread mostly reads and waits, and compresses only a file that no worker has
+        // started by its turn.
+        while (static_cast<int>(m_workers.size()) < m_threads) {
             try {
                 m_workers.emplace_back([this] { Work(); });
             } catch (...) {

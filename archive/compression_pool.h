@@ -18,9 +18,10 @@
 #include "archive/zbk_format.h"
 #include "frame/wcx.h"
 
-// Threads that compress during one pack, the calling thread included: KYRZBK_THREADS when
-// it holds a number from 1 on (1 compresses every file on the calling thread, at its turn),
-// else one per available core. The plug-in has no setting of its own for this.
+// Threads that compress during one pack: KYRZBK_THREADS when it holds a number from 1 on,
+// else one per available core. With 1 the calling thread compresses every file at its turn,
+// as a pack always did; with more, as many workers compress while the calling thread reads
+// and writes. The plug-in has no setting of its own for this.
 int PackThreads();
 
 class CompressionPool {
