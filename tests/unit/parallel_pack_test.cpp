@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "archive/compression_pool.h"
+#include "archive/zbk_format.h"
 #include "common/file_io.h"
 #include "common/multi_string.h"
 #include "frame/exports.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
+#include "tests/support/hard_inputs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/unit/support/archive_probe.h"
 
@@ -191,6 +193,30 @@ TEST_F(ParallelPack, ArchivesAndCallsAreThoseOfOneThread) {
     auto entries = ExtractThroughExports(Archive());
     EXPECT_EQ(entries["large.txt"], ReadFileBytes(src + "large.txt"));
     EXPECT_EQ(entries["many\\m299.txt"], ReadFileBytes(src + "many/m299.txt"));
+}
+
+TEST_F(ParallelPack, TheRealFileCorpusPacksToTheSameBytes) {
+    std::string corpus = hard_inputs::CorpusDir();
+    if (corpus.empty()) GTEST_SKIP() << "no real-file corpus: set KYRZBK_CORPUS";
+    std::vector<std::string> names;
+    for (const std::string& kind : hard_inputs::CorpusKinds()) {
+        Bytes file = hard_inputs::ReadCorpus(corpus, kind, size_t(16) << 20);
+        ASSERT_FALSE(file.empty()) << kind;
+        Source(kind + ".dat", file);
+        names.push_back(kind + ".dat");
+    }
+    PluginSettings.CompressAll = true;
+    auto pack = [&] {
+        fs::remove(Archive());
+        return Pack(names);
+    };
+    Outcome one = Run(1, pack);
+    ASSERT_EQ(one.result, 0);
+    Outcome all = Run(platform::AvailableCores() < 2 ? 2 : platform::AvailableCores(), pack);
+    EXPECT_TRUE(all == one);
+    ProbedArchive a = ProbeArchive(Archive());
+    ASSERT_EQ(a.records.size(), names.size());
+    for (const ProbedRecord& r : a.records) EXPECT_EQ(r.method, MethodCompressed) << r.name;
 }
 
 TEST_F(ParallelPack, StoppingAnywhereEndsAsOnOneThread) {
