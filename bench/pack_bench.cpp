@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_io.h"
 #include "common/multi_string.h"
 #include "frame/exports.h"
 #include "platform/platform.h"
@@ -111,6 +112,7 @@ Workspace& Data() {
 struct Baseline {
     const char* counter; // the ratio's name
     std::function<void()> run;
+    std::function<void()> prepare; // untimed, before run; may be empty
 };
 
 // Runs the operation and its baselines alternately, so that all see the same state of the
@@ -138,6 +140,7 @@ void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()
                     if (operation() != 0) state.SkipWithError("operation failed");
                 });
             } else {
+                if (baselines[which].prepare) baselines[which].prepare();
                 base[which] = Seconds(baselines[which].run);
             }
         }
@@ -164,25 +167,37 @@ void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()
 
 void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()>& prepare,
              const std::function<int()>& operation, const std::function<void()>& baseline) {
-    Measure(state, bytes, prepare, operation, {{"x_copy", baseline}});
+    Measure(state, bytes, prepare, operation, {{"x_copy", baseline, nullptr}});
 }
 
-// The baselines of a rebuilt archive: the system's cp, and one kernel copy of the file.
-std::vector<Baseline> ArchiveCopies(const std::string& archive, const std::string& copy) {
+// The baselines of a rebuilt archive: the system's cp, one kernel copy of the file, and the
+// same rebuild with every kept entry copied through user space (x_plain_rebuild).
+std::vector<Baseline> ArchiveCopies(const std::string& archive, const std::string& copy,
+                                    const std::function<void()>& prepare, const std::function<int()>& rebuild) {
     return {{"x_cp",
              [=] {
                  if (platform::RunCommandLine("cp " + platform::QuoteArgument(archive) + " " +
                                               platform::QuoteArgument(copy)) != 0)
                      std::fprintf(stderr, "cp failed\n");
-             }},
-            {"x_copy_file_range", [=] {
+             },
+             nullptr},
+            {"x_copy_file_range",
+             [=] {
                  FILE* in = std::fopen(archive.c_str(), "rb");
                  FILE* out = std::fopen(copy.c_str(), "wb");
                  uint64_t length = fs::file_size(archive);
                  if (platform::CopyFileRange(in, 0, out, 0, length) != length) std::fprintf(stderr, "no kernel copy\n");
                  std::fclose(in);
                  std::fclose(out);
-             }}};
+             },
+             nullptr},
+            {"x_plain_rebuild",
+             [=] {
+                 RefuseKernelCopies(true);
+                 if (rebuild() != 0) std::fprintf(stderr, "plain rebuild failed\n");
+                 RefuseKernelCopies(false);
+             },
+             prepare}};
 }
 
 // Runs a pack with the given threads, and the same pack on one thread as the baseline.
@@ -195,7 +210,8 @@ void MeasureThreads(benchmark::State& state, int threads, uint64_t bytes, const 
               prepare();
               withThreads(1);
               if (pack() != 0) std::fprintf(stderr, "pack on one thread failed\n");
-          }}});
+          },
+          nullptr}});
     platform::SetEnvironmentValue("KYRZBK_THREADS", nullptr);
     state.counters["threads"] = threads;
 }
@@ -220,22 +236,21 @@ void BM_UpdateLargeArchive(benchmark::State& state) {
     fs::remove(archive);
     Pack(archive, w.large, w.large.names);
     // Replaces one entry: every other entry is copied over unchanged.
-    Measure(
-        state, w.large.bytes, [] {}, [&] { return Pack(archive, w.large, {w.large.names[0]}); },
-        ArchiveCopies(archive, w.dir.File("copy.bin")));
+    auto prepare = [] {};
+    auto update = [&] { return Pack(archive, w.large, {w.large.names[0]}); };
+    Measure(state, w.large.bytes, prepare, update, ArchiveCopies(archive, w.dir.File("copy.bin"), prepare, update));
 }
 
 void BM_DeleteFromLargeArchive(benchmark::State& state) {
     Workspace& w = Data();
     ResetSettingsToDefaults();
     std::string archive = w.dir.File("large.zbk");
-    Measure(
-        state, w.large.bytes,
-        [&] {
-            fs::remove(archive);
-            Pack(archive, w.large, w.large.names);
-        },
-        [&] { return Delete(archive, w.large.names[0]); }, ArchiveCopies(archive, w.dir.File("copy.bin")));
+    auto prepare = [&] {
+        fs::remove(archive);
+        Pack(archive, w.large, w.large.names);
+    };
+    auto remove = [&] { return Delete(archive, w.large.names[0]); };
+    Measure(state, w.large.bytes, prepare, remove, ArchiveCopies(archive, w.dir.File("copy.bin"), prepare, remove));
 }
 
 void BM_PackSmallFiles(benchmark::State& state, bool compressed) {
