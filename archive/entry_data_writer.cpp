@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "archive/compressor.h"
 #include "common/file_io.h"
@@ -12,6 +13,8 @@
 
 namespace {
 constexpr int kWindowPrefix = 18;
+// Below this an entry's system calls would cost more than copying it through our buffer.
+constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 }
 
 std::string SourcePathOf(const std::string& srcPath, const std::string& listedName) {
@@ -33,6 +36,16 @@ bool ShouldCompress(const char* sourcePath) {
 
 EntryDataWriter::EntryDataWriter(FILE* archive, uint64_t startLength, tProcessDataProc progress, bool creating)
     : m_archive(archive), m_length(startLength), m_progress(progress), m_creating(creating) {}
+
+void EntryDataWriter::Plan(const ZbkEntry* record, const std::string& sourcePath) {
+    if (record->packingMethod != MethodCompressed) return;
+    if (!m_pool) {
+        int threads = PackThreads();
+        if (threads < 2) return;
+        m_pool.reset(new CompressionPool(threads));
+    }
+    m_pool->Plan(record, sourcePath, record->uncompressedSize);
+}
 
 bool EntryDataWriter::Ready() {
     if (!m_buffer.empty()) return true;
@@ -70,7 +83,10 @@ int EntryDataWriter::WriteFile(FILE* source, const std::string& sourcePath, ZbkE
         record->dataSize = record->uncompressedSize;
         record->uncompressedSize = 0;
     }
-    return StoreFile(source, sourcePath, record);
+    int result = StoreFile(source, sourcePath, record);
+    // Files after this one may be read ahead only now: reads keep the order of the files.
+    if (m_pool && result == E_SUCCESS) m_pool->Fill();
+    return result;
 }
 
 int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored) {
@@ -79,31 +95,71 @@ int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, Zb
     }
     uint64_t total = static_cast<uint64_t>(record->uncompressedSize) + kWindowPrefix;
     if (total > INT32_MAX) return E_EWRITE; // cannot fit an archive anyway
-    unsigned char* data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total)));
-    if (!data) {
-        *stored = true;
-        return E_SUCCESS;
+    using Stage = CompressionPool::Job::Stage;
+    CompressionPool::Job* job = m_pool ? m_pool->Take(record) : nullptr;
+    if (job && job->stage == Stage::NotPrepared) {
+        m_pool->Finish(job);
+        job = nullptr; // read at its turn, as if never planned
     }
-    std::memset(data, ' ', kWindowPrefix);
-    // The file must still hold exactly the bytes measured before: no fewer, and none more.
-    if (ReadUpTo(source, data + kWindowPrefix, record->uncompressedSize) != record->uncompressedSize ||
-        std::fgetc(source) != EOF) {
-        std::free(data);
-        return E_EREAD;
-    }
+    unsigned char* data = nullptr;
     int32_t size = static_cast<int32_t>(total);
-    int result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    int result;
+    if (job && job->stage == Stage::Short) {
+        return E_EREAD;
+    } else if (job) {
+        std::swap(data, job->data);
+        size = job->size;
+        if (job->stage == Stage::Compressed) {
+            result = job->result;
+            if (int r = Replay(*job)) {
+                std::free(data);
+                return r;
+            }
+        } else {
+            result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+        }
+    } else {
+        data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total)));
+        if (!data) {
+            *stored = true;
+            return E_SUCCESS;
+        }
+        std::memset(data, ' ', kWindowPrefix);
+        // The file must still hold exactly the bytes measured before: no fewer, and none more.
+        if (ReadUpTo(source, data + kWindowPrefix, record->uncompressedSize) != record->uncompressedSize ||
+            std::fgetc(source) != EOF) {
+            std::free(data);
+            return E_EREAD;
+        }
+        result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    }
     if (result == E_SUCCESS) {
         result = WriteBytes(data, static_cast<size_t>(size));
         record->dataSize = static_cast<uint32_t>(size);
         std::free(data);
+        if (job && result == E_SUCCESS) m_pool->Finish(job);
         return result;
     }
     std::free(data);
     if (result == E_EABORTED) return result;
+    if (job) m_pool->Finish(job);
     // The encoder declined (too short, or no memory): the file is stored instead.
     if (std::fseek(source, 0, SEEK_SET) != 0) return E_EREAD;
     *stored = true;
+    return E_SUCCESS;
+}
+
+int EntryDataWriter::Replay(const CompressionPool::Job& job) {
+    if (!m_progress) return E_SUCCESS;
+    if (m_creating) {
+        for (const CompressionPool::Report& r : job.reports)
+            if (!m_progress(const_cast<char*>(r.text), r.count)) return E_EABORTED;
+        return E_SUCCESS;
+    }
+    // Given no name, the compressor reports only a failed reallocation of its output, with
+    // a null text, just before it gives up for want of memory.
+    if (job.result == E_NO_MEMORY && !job.reports.empty() && job.reports.back().text == job.sourcePath.c_str())
+        return m_progress(nullptr, 0) ? E_SUCCESS : E_EABORTED;
     return E_SUCCESS;
 }
 
@@ -129,9 +185,23 @@ int EntryDataWriter::StoreFile(FILE* source, const std::string& sourcePath, ZbkE
 
 int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count) {
     if (!Ready()) return E_NO_MEMORY;
+    uint64_t left = count;
+    // A large entry is copied inside the kernel where the system can, as a plain copy of the
+    // archive would be; small ones cost less through the windows below than a system call
+    // each. Whatever the kernel leaves, the plain copy does, and reports its faults.
+    if (left >= kKernelCopyMinimum) {
+        if (m_length + left >= kArchiveLengthLimit) return E_EWRITE;
+        uint64_t copied = CopyInKernel(oldArchive, offset, m_archive, m_length, left);
+        m_length += copied;
+        offset += copied;
+        left -= copied;
+    }
+    return CopyThroughBuffer(oldArchive, offset, left);
+}
+
+int EntryDataWriter::CopyThroughBuffer(FILE* oldArchive, uint64_t offset, uint64_t left) {
     // Kept entries mostly follow each other in the old archive, and most are small: reading
     // it in buffer-sized windows keeps the system calls per entry far below one.
-    uint64_t left = count;
     while (left > 0) {
         if (offset >= m_windowStart && offset < m_windowEnd) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_windowEnd - offset));

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "archive/compression_pool.h"
 #include "archive/zbk_format.h"
 #include "frame/wcx.h"
 
@@ -23,6 +25,10 @@ public:
     // False when the copy buffer cannot be allocated.
     bool Ready();
 
+    // Announces a file that WriteFile will be given, in the order of those calls, so that
+    // files marked for compression can be compressed on other threads before their turn.
+    void Plan(const ZbkEntry* record, const std::string& sourcePath);
+
     // Writes the source's data as the record says, compressing when the record is marked
     // MethodCompressed and storing otherwise; the record gets its final method and sizes.
     int WriteFile(FILE* source, const std::string& sourcePath, ZbkEntry* record);
@@ -36,6 +42,9 @@ private:
     int WriteBytes(const void* bytes, size_t n);
     int TryCompress(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored);
     int StoreFile(FILE* source, const std::string& sourcePath, ZbkEntry* record);
+    // What the compressor told a worker, told to the host now; 21 when it says stop.
+    int Replay(const CompressionPool::Job& job);
+    int CopyThroughBuffer(FILE* oldArchive, uint64_t offset, uint64_t count);
 
     FILE* m_archive;
     uint64_t m_length;
@@ -45,6 +54,7 @@ private:
     // The part of the old archive held in m_buffer; the stream stands at its end.
     uint64_t m_windowStart = UINT64_MAX;
     uint64_t m_windowEnd = UINT64_MAX;
+    std::unique_ptr<CompressionPool> m_pool; // null while nothing is planned
 };
 
 // The file on disk behind a name of the add list (archive separators): srcPath followed

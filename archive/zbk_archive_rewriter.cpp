@@ -180,6 +180,11 @@ int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, c
     RebuildProgress progress(*newList);
     int index = newList->FirstFileIndex();
     for (const RebuildItem& item : items) {
+        if (item.oldIndex < 0) writer.Plan(newList->entries[index], item.source);
+        ++index;
+    }
+    index = newList->FirstFileIndex();
+    for (const RebuildItem& item : items) {
         int r;
         uint64_t weight = RebuildProgress::Weight(*newList->entries[index]);
         if (item.oldIndex < 0) {

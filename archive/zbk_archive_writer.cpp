@@ -203,6 +203,7 @@ int CZbkArchiveManager::WriteNewArchive(FILE* out, const std::string& subPath, c
     if (int r = m_entries->SaveHeader(out)) return r;
 
     EntryDataWriter writer(out, headerBytes, m_processDataProc, true);
+    for (const Packed& p : packed) writer.Plan(m_entries->EntryAt(p.index), p.source);
     for (const Packed& p : packed) {
         if (!ReportProgress(p.source.c_str(), 0)) return E_EABORTED;
         FILE* source = platform::OpenFile(p.source.c_str(), "rb");

@@ -1,7 +1,12 @@
-// Packing, updating and deleting through the exported functions, each beside a plain copy
-// of the same bytes measured alternately in the same run (x_copy: time relative to the copy;
-// the copy of a folder appends its files to one file, that of an archive copies the archive).
-// KYRZBK_BENCH_MB sets the size of the large folder (default 256).
+// Packing, updating and deleting through the exported functions, each beside a baseline
+// measured alternately in the same run, reported as the time relative to it:
+// - x_copy: a plain copy of the same bytes (the copy of a folder appends its files to one
+//   file, that of an archive copies the archive);
+// - x_cp, x_copy_file_range: the archive copied by the system's `cp`, and in the kernel by
+//   one copy_file_range of the whole file (where the system has it);
+// - x_one_thread: the same pack with KYRZBK_THREADS=1.
+// KYRZBK_BENCH_MB sets the size of the large folder (default 256); the corpus packs need
+// the real-file corpus (KYRZBK_CORPUS, or the one scripts/build.sh makes).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,9 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "common/file_io.h"
 #include "common/multi_string.h"
 #include "frame/exports.h"
+#include "platform/platform.h"
 #include "settings/settings_store.h"
+#include "tests/support/hard_inputs.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -101,32 +109,115 @@ Workspace& Data() {
     return w;
 }
 
-// Runs the operation and its baseline copy alternately, so that both see the same state
-// of the machine; reports the operation's throughput and its time relative to the copy,
-// the median of the rounds' ratios: one round that meets the kernel reclaiming the
-// memory of a previous one says little about either. One untimed round goes first.
+struct Baseline {
+    const char* counter; // the ratio's name
+    std::function<void()> run;
+    std::function<void()> prepare; // untimed, before run; may be empty
+};
+
+// Runs the operation and its baselines alternately, so that all see the same state of the
+// machine; reports the operation's throughput and its time relative to each baseline, the
+// median of the rounds' ratios: one round that meets the kernel reclaiming the memory of a
+// previous one says little about either. One untimed round goes first.
 void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()>& prepare,
-             const std::function<int()>& operation, const std::function<void()>& baseline) {
+             const std::function<int()>& operation, const std::vector<Baseline>& baselines) {
     prepare();
     if (operation() != 0) state.SkipWithError("operation failed");
-    double opTotal = 0, copyTotal = 0;
-    std::vector<double> ratios;
+    double opTotal = 0;
+    std::vector<double> baseTotal(baselines.size());
+    std::vector<std::vector<double>> ratios(baselines.size());
+    size_t round = 0;
     for (auto _ : state) {
-        prepare();
-        double s = Seconds([&] {
-            if (operation() != 0) state.SkipWithError("operation failed");
-        });
-        const double copy = Seconds(baseline);
-        ratios.push_back(s / copy);
+        // Each round starts with another of them: what one leaves to the kernel (dirty
+        // pages, freed blocks) slows the next, whichever it is.
+        double s = 0;
+        std::vector<double> base(baselines.size());
+        for (size_t k = 0; k <= baselines.size(); ++k) {
+            size_t which = (k + round) % (baselines.size() + 1);
+            if (which == baselines.size()) {
+                prepare();
+                s = Seconds([&] {
+                    if (operation() != 0) state.SkipWithError("operation failed");
+                });
+            } else {
+                if (baselines[which].prepare) baselines[which].prepare();
+                base[which] = Seconds(baselines[which].run);
+            }
+        }
+        ++round;
         opTotal += s;
-        copyTotal += copy;
+        for (size_t b = 0; b < baselines.size(); ++b) {
+            ratios[b].push_back(s / base[b]);
+            baseTotal[b] += base[b];
+        }
         state.SetIterationTime(s);
     }
-    std::sort(ratios.begin(), ratios.end());
-    const size_t n = ratios.size();
-    state.counters["MB/s"] = static_cast<double>(bytes) * double(n) / 1e6 / opTotal;
-    state.counters["copy_MB/s"] = static_cast<double>(bytes) * double(n) / 1e6 / copyTotal;
-    state.counters["x_copy"] = n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+    const double rounds = double(state.iterations());
+    state.counters["MB/s"] = static_cast<double>(bytes) * rounds / 1e6 / opTotal;
+    for (size_t b = 0; b < baselines.size(); ++b) {
+        std::vector<double>& r = ratios[b];
+        std::sort(r.begin(), r.end());
+        const size_t n = r.size();
+        if (n == 0) continue;
+        state.counters[std::string(baselines[b].counter) + "_MB/s"] =
+            static_cast<double>(bytes) * rounds / 1e6 / baseTotal[b];
+        state.counters[baselines[b].counter] = n % 2 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
+    }
+}
+
+void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()>& prepare,
+             const std::function<int()>& operation, const std::function<void()>& baseline) {
+    Measure(state, bytes, prepare, operation, {{"x_copy", baseline, nullptr}});
+}
+
+// The baselines of a rebuilt archive: the system's cp, one kernel copy of the file, and the
+// same rebuild with every kept entry copied through user space (x_plain_rebuild).
+std::vector<Baseline> ArchiveCopies(const std::string& archive, const std::string& copy,
+                                    const std::function<void()>& prepare, const std::function<int()>& rebuild) {
+    return {{"x_cp",
+             [=] {
+                 if (platform::RunCommandLine("cp " + platform::QuoteArgument(archive) + " " +
+                                              platform::QuoteArgument(copy)) != 0)
+                     std::fprintf(stderr, "cp failed\n");
+             },
+             nullptr},
+            {"x_copy_file_range",
+             [=] {
+                 FILE* in = std::fopen(archive.c_str(), "rb");
+                 FILE* out = std::fopen(copy.c_str(), "wb");
+                 uint64_t length = fs::file_size(archive);
+                 if (platform::CopyFileRange(in, 0, out, 0, length) != length) std::fprintf(stderr, "no kernel copy\n");
+                 std::fclose(in);
+                 std::fclose(out);
+             },
+             nullptr},
+            {"x_plain_rebuild",
+             [=] {
+                 RefuseKernelCopies(true);
+                 if (rebuild() != 0) std::fprintf(stderr, "plain rebuild failed\n");
+                 RefuseKernelCopies(false);
+             },
+             prepare}};
+}
+
+// Runs a pack with the given threads, and the same pack on one thread as the baseline.
+void MeasureThreads(benchmark::State& state, int threads, uint64_t bytes, const std::function<void()>& prepare,
+                    const std::function<int()>& pack) {
+    auto withThreads = [](int n) { platform::SetEnvironmentValue("KYRZBK_THREADS", std::to_string(n).c_str()); };
+    Measure(
+        state, bytes, [&] { prepare(); withThreads(threads); }, pack,
+        {{"x_one_thread", [&] {
+              prepare();
+              withThreads(1);
+              if (pack() != 0) std::fprintf(stderr, "pack on one thread failed\n");
+          },
+          nullptr}});
+    platform::SetEnvironmentValue("KYRZBK_THREADS", nullptr);
+    state.counters["threads"] = threads;
+}
+
+int ThreadsOf(const benchmark::State& state) {
+    return state.range(0) > 0 ? static_cast<int>(state.range(0)) : platform::AvailableCores();
 }
 
 void BM_PackLargeStored(benchmark::State& state) {
@@ -145,23 +236,21 @@ void BM_UpdateLargeArchive(benchmark::State& state) {
     fs::remove(archive);
     Pack(archive, w.large, w.large.names);
     // Replaces one entry: every other entry is copied over unchanged.
-    Measure(
-        state, w.large.bytes, [] {}, [&] { return Pack(archive, w.large, {w.large.names[0]}); },
-        [&] { fs::copy_file(archive, w.dir.File("copy.bin"), fs::copy_options::overwrite_existing); });
+    auto prepare = [] {};
+    auto update = [&] { return Pack(archive, w.large, {w.large.names[0]}); };
+    Measure(state, w.large.bytes, prepare, update, ArchiveCopies(archive, w.dir.File("copy.bin"), prepare, update));
 }
 
 void BM_DeleteFromLargeArchive(benchmark::State& state) {
     Workspace& w = Data();
     ResetSettingsToDefaults();
     std::string archive = w.dir.File("large.zbk");
-    Measure(
-        state, w.large.bytes,
-        [&] {
-            fs::remove(archive);
-            Pack(archive, w.large, w.large.names);
-        },
-        [&] { return Delete(archive, w.large.names[0]); },
-        [&] { fs::copy_file(archive, w.dir.File("copy.bin"), fs::copy_options::overwrite_existing); });
+    auto prepare = [&] {
+        fs::remove(archive);
+        Pack(archive, w.large, w.large.names);
+    };
+    auto remove = [&] { return Delete(archive, w.large.names[0]); };
+    Measure(state, w.large.bytes, prepare, remove, ArchiveCopies(archive, w.dir.File("copy.bin"), prepare, remove));
 }
 
 void BM_PackSmallFiles(benchmark::State& state, bool compressed) {
@@ -176,6 +265,42 @@ void BM_PackSmallFiles(benchmark::State& state, bool compressed) {
 }
 
 void BM_PackSmallFilesCompressed(benchmark::State& state) { BM_PackSmallFiles(state, true); }
+
+// The 2,000 small files compressed on several threads, relative to one (arg 0: one per core).
+void BM_PackSmallFilesThreads(benchmark::State& state) {
+    Workspace& w = Data();
+    ResetSettingsToDefaults();
+    std::string archive = w.dir.File("small.zbk");
+    MeasureThreads(
+        state, ThreadsOf(state), w.small.bytes, [&] { fs::remove(archive); },
+        [&] { return Pack(archive, w.small, w.small.names); });
+}
+
+// The real-file corpus, every file compressed, on several threads relative to one.
+void BM_PackCorpusThreads(benchmark::State& state) {
+    std::string corpus = hard_inputs::CorpusDir();
+    if (corpus.empty()) corpus = KYRZBK_DEFAULT_CORPUS;
+    Folder f;
+    f.root = corpus + "/";
+    for (const std::string& kind : hard_inputs::CorpusKinds()) {
+        std::error_code ec;
+        uint64_t size = fs::file_size(f.root + kind + ".dat", ec);
+        if (ec) continue;
+        f.names.push_back(kind + ".dat");
+        f.bytes += size;
+    }
+    if (f.names.empty()) {
+        state.SkipWithError("no real-file corpus: set KYRZBK_CORPUS (bench/make_corpus.py writes one)");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    ResetSettingsToDefaults();
+    PluginSettings.CompressAll = true;
+    std::string archive = Data().dir.File("corpus.zbk");
+    MeasureThreads(state, ThreadsOf(state), f.bytes, [&] { fs::remove(archive); }, [&] { return Pack(archive, f, f.names); });
+    ResetSettingsToDefaults();
+}
 void BM_PackSmallFilesStored(benchmark::State& state) { BM_PackSmallFiles(state, false); }
 
 // An archive of many entries: one update or deletion must cost about one sequential copy,
@@ -208,10 +333,12 @@ void BM_DeleteManyEntries(benchmark::State& state) { BM_ManyEntries(state, true)
 } // namespace
 
 BENCHMARK(BM_PackLargeStored)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UpdateLargeArchive)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DeleteFromLargeArchive)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateLargeArchive)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteFromLargeArchive)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackSmallFilesStored)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackSmallFilesCompressed)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackSmallFilesThreads)->Arg(2)->Arg(0)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackCorpusThreads)->Arg(1)->Arg(2)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UpdateManyEntries)->Arg(12500)->Arg(25000)->Arg(50000)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeleteManyEntries)->Arg(12500)->Arg(25000)->Arg(50000)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 

@@ -7,6 +7,8 @@
 namespace {
 
 int g_countdown[static_cast<int>(IoFault::Count)] = {};
+bool g_refuseKernelCopies = false;
+uint64_t g_kernelCopied = 0;
 
 bool Faulted(IoFault kind) {
     int& n = g_countdown[static_cast<int>(kind)];
@@ -20,6 +22,21 @@ void InjectIoFault(IoFault kind, int nthCall) { g_countdown[static_cast<int>(kin
 
 void ClearIoFaults() {
     for (int& n : g_countdown) n = 0;
+    g_refuseKernelCopies = false;
+}
+
+void RefuseKernelCopies(bool refuse) { g_refuseKernelCopies = refuse; }
+
+uint64_t KernelCopiedBytes() { return g_kernelCopied; }
+
+uint64_t CopyInKernel(FILE* in, uint64_t inOffset, FILE* out, uint64_t outOffset, uint64_t count) {
+    if (g_refuseKernelCopies || g_countdown[static_cast<int>(IoFault::Read)] > 0 ||
+        g_countdown[static_cast<int>(IoFault::Write)] > 0)
+        return 0;
+    if (Faulted(IoFault::KernelCopy)) count /= 2;
+    uint64_t copied = platform::CopyFileRange(in, inOffset, out, outOffset, count);
+    g_kernelCopied += copied;
+    return copied;
 }
 
 std::unique_ptr<char[]> GiveWriteBuffer(FILE* file) {

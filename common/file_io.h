@@ -20,8 +20,19 @@ bool CloseWritten(FILE* file);
 // platform::ReplaceFileAtomically, through the fault switch.
 bool ReplaceFile(const char* from, const char* to);
 
+// platform::CopyFileRange, through the fault switch: bytes copied inside the kernel, the
+// rest being the caller's to copy.
+uint64_t CopyInKernel(FILE* in, uint64_t inOffset, FILE* out, uint64_t outOffset, uint64_t count);
+
 // Fault injection for tests: the n-th following call of the kind fails (1 = the next one);
-// 0 turns it off. Writes fail half-way, reads find nothing, replacing refuses.
-enum class IoFault { Write, Read, Replace, Count };
+// 0 turns it off. Writes fail half-way, reads find nothing, replacing refuses, a kernel copy
+// stops half-way. While a read or write fault is armed, kernel copies are refused, so that
+// the reads and writes it counts are the ones that happen.
+enum class IoFault { Write, Read, Replace, KernelCopy, Count };
 void InjectIoFault(IoFault kind, int nthCall);
+// Also lifts RefuseKernelCopies.
 void ClearIoFaults();
+// Every kernel copy refused while set: the plain copy does all the work.
+void RefuseKernelCopies(bool refuse);
+// Bytes copied inside the kernel since the program started.
+uint64_t KernelCopiedBytes();

@@ -150,4 +150,16 @@ int RunCommandLine(const std::string& commandLine);
 // Quotes one argument for RunCommandLine.
 std::string QuoteArgument(const std::string& arg);
 
+// Processors this process may run on; at least 1.
+int AvailableCores();
+// The process environment as the system keeps it, so that the host and the plug-in see
+// one value even where each has a runtime library of its own. Empty when unset.
+std::string EnvironmentValue(const char* name);
+bool SetEnvironmentValue(const char* name, const char* value);
+// Copies `count` bytes at `inOffset` of `in` to `outOffset` of `out` inside the kernel, with
+// `out`'s buffered bytes written first and `out` left positioned after what was copied.
+// Returns the bytes so copied: fewer, or 0, wherever the system refuses or stops, and
+// always 0 where there is no such copy; the caller copies the rest itself.
+uint64_t CopyFileRange(FILE* in, uint64_t inOffset, FILE* out, uint64_t outOffset, uint64_t count);
+
 } // namespace platform

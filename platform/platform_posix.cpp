@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <climits>
@@ -200,6 +202,47 @@ std::string QuoteArgument(const std::string& arg) {
     std::string out = "'";
     for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
+}
+
+} // namespace platform
+
+namespace platform {
+
+int AvailableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return n;
+    }
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<int>(n) : 1;
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    return value ? value : "";
+}
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+    if (!name) return false;
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+uint64_t CopyFileRange(FILE* in, uint64_t inOffset, FILE* out, uint64_t outOffset, uint64_t count) {
+    if (!in || !out || std::fflush(out) != 0) return 0;
+    off_t from = static_cast<off_t>(inOffset), to = static_cast<off_t>(outOffset);
+    uint64_t copied = 0;
+    // Any refusal (another file system, a kernel without the call, a file that ends early,
+    // an error) ends the kernel's part; the caller's own copy meets and reports a real fault.
+    while (copied < count) {
+        size_t step = static_cast<size_t>(std::min<uint64_t>(count - copied, 1u << 30));
+        ssize_t n = copy_file_range(fileno(in), &from, fileno(out), &to, step, 0);
+        if (n <= 0) break;
+        copied += static_cast<uint64_t>(n);
+    }
+    // The explicit offsets leave the descriptors where they were: the stream moves itself.
+    if (!SeekFile(out, static_cast<int64_t>(outOffset + copied))) return 0;
+    return copied;
 }
 
 } // namespace platform

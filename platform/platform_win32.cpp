@@ -288,3 +288,33 @@ std::string QuoteArgument(const std::string& arg) {
 }
 
 } // namespace platform
+
+namespace platform {
+
+int AvailableCores() {
+    // The processors of the process's own group, which is where its threads run.
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
+std::string EnvironmentValue(const char* name) {
+    if (!name) return "";
+    char small[64];
+    DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
+    if (n == 0) return "";
+    if (n < sizeof small) return std::string(small, n);
+    std::string value(n, '\0');
+    n = GetEnvironmentVariableA(name, &value[0], n);
+    value.resize(n);
+    return value;
+}
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+    return name && SetEnvironmentVariableA(name, value) != 0;
+}
+
+// The runtime has no copy between two open streams inside the system; the caller copies.
+uint64_t CopyFileRange(FILE*, uint64_t, FILE*, uint64_t, uint64_t) { return 0; }
+
+} // namespace platform

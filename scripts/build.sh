@@ -4,6 +4,7 @@
 #                 the other configurations' tests
 #   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer, plus
 #                 the libFuzzer targets (clang)
+#   build/tsan    the unit tests under ThreadSanitizer (clang), for the packing threads
 #   build/win32   32-bit Windows plug-in and host
 #   build/win64   64-bit Windows plug-in, host and tests (run under wine64)
 #   build/linux32 the unit tests for 32-bit Linux (g++ -m32), which take the same plain
@@ -50,11 +51,14 @@ python3 "$root/bench/make_corpus.py" "$build/corpus"
 
 configure "$build/native" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON -DKYRZBK_BENCH=ON \
     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DKYRZBK_DIST_ROOT="$dist" \
-    -DKYRZBK_SANITIZER_BUILD_DIR="$build/asan" -DKYRZBK_WIN64_BUILD_DIR="$build/win64" \
+    -DKYRZBK_SANITIZER_BUILD_DIR="$build/asan" -DKYRZBK_TSAN_BUILD_DIR="$build/tsan" \
+    -DKYRZBK_WIN64_BUILD_DIR="$build/win64" \
     -DKYRZBK_WIN32_BUILD_DIR="$build/win32" -DKYRZBK_LINUX32_BUILD_DIR="$build/linux32" \
     -DKYRZBK_CORPUS_DIR="$build/corpus"
 configure "$build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYRZBK_TESTS=ON \
     -DKYRZBK_SANITIZE=ON -DKYRZBK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+configure "$build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYRZBK_TESTS=ON -DKYRZBK_TSAN=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 configure "$build/win32" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" -DKYRZBK_DIST_ROOT="$dist"
 configure "$build/win64" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON \
@@ -65,6 +69,8 @@ configure "$build/linux32" -DCMAKE_BUILD_TYPE=Release -DKYRZBK_TESTS=ON -DKYRZBK
 for config in native asan win32 win64; do
     compile "$build/$config"
 done
+echo "== building $build/tsan"
+cmake --build "$build/tsan" -j "$jobs" --target kyrzbk_tests
 echo "== building $build/linux32"
 cmake --build "$build/linux32" -j "$jobs" --target kyrzbk_tests
 echo "== binaries in $dist: $(cd "$dist" && echo */*)"

@@ -105,6 +105,29 @@ TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
     EXPECT_EQ(Host({"verify", archive}).status, 0);
 }
 
+TEST_F(PackCommands, EveryThreadCountWritesTheSameArchive) {
+    for (int i = 0; i < 40; ++i) source["many/f" + std::to_string(i) + ".txt"] = Pattern(500 + 300 * i, 10 + i);
+    WriteTree(dir.File("src"), source);
+    ASSERT_EQ(Host({"pack", archive, dir.File("src"), "--threads", "1"}).status, 0);
+    std::vector<unsigned char> one = ReadFileBytes(archive);
+    for (const char* threads : {"2", "5", ""}) {
+        SCOPED_TRACE(threads);
+        fs::remove(archive);
+        std::vector<std::string> args = {"pack", archive, dir.File("src")};
+        if (*threads) args.insert(args.end(), {"--threads", threads});
+        HostRun run = Host(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(ReadFileBytes(archive), one);
+    }
+    EXPECT_EQ(ExtractAll("x"), source);
+    for (const char* bad : {"0", "two", "-1"}) {
+        SCOPED_TRACE(bad);
+        HostRun run = Host({"pack", archive, dir.File("src"), "--threads", bad});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("--threads"), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(PackCommands, MoveDeletesTheSources) {
     ASSERT_EQ(Host({"pack", "--move", archive, dir.File("src"), "code"}).status, 0);
     EXPECT_FALSE(FileExists(dir.File("src/code/start.sqf")));

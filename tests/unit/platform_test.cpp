@@ -128,6 +128,50 @@ TEST(Platform, ReplaceDeleteAndMakeDirectory) {
     EXPECT_FALSE(platform::MakeDirectory(dir.File("no/such/parent").c_str()));
 }
 
+TEST(Platform, CopyFileRangeWritesWhatItCountsWhereTheStreamStood) {
+    TempDir dir;
+    std::vector<unsigned char> source(300000);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<unsigned char>(i * 31 + i / 251);
+    WriteFileBytes(dir.File("in"), source);
+    struct Case {
+        const char* what;
+        uint64_t offset, count;
+    } cases[] = {{"from the start", 0, 300000}, {"from the middle", 1000, 200000}, {"nothing", 5, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FILE* in = std::fopen(dir.File("in").c_str(), "rb");
+        FILE* out = std::fopen(dir.File("out").c_str(), "w+b");
+        ASSERT_TRUE(in && out);
+        std::fputs("head", out); // still in the stream's buffer
+        uint64_t copied = platform::CopyFileRange(in, c.offset, out, 4, c.count);
+        ASSERT_LE(copied, c.count);
+        // Linux copies between two files of one file system in the kernel; elsewhere the
+        // caller copies all of it.
+        if (platform::HostSeparator() == '/') {
+            EXPECT_EQ(copied, c.count);
+        }
+        std::fwrite(source.data() + c.offset + copied, 1, static_cast<size_t>(c.count - copied), out);
+        std::fputs("tail", out);
+        std::fclose(out);
+        std::fclose(in);
+        std::vector<unsigned char> expected = {'h', 'e', 'a', 'd'};
+        expected.insert(expected.end(), source.begin() + c.offset, source.begin() + c.offset + c.count);
+        expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+        EXPECT_EQ(ReadFileBytes(dir.File("out")), expected);
+    }
+}
+
+TEST(Platform, EnvironmentValuesAndCores) {
+    const char* name = "KYRZBK_PLATFORM_TEST_VALUE";
+    EXPECT_TRUE(platform::SetEnvironmentValue(name, "a value"));
+    EXPECT_EQ(platform::EnvironmentValue(name), "a value");
+    EXPECT_TRUE(platform::SetEnvironmentValue(name, std::string(300, 'x').c_str()));
+    EXPECT_EQ(platform::EnvironmentValue(name), std::string(300, 'x'));
+    EXPECT_TRUE(platform::SetEnvironmentValue(name, nullptr));
+    EXPECT_EQ(platform::EnvironmentValue(name), "");
+    EXPECT_GE(platform::AvailableCores(), 1);
+}
+
 TEST(Platform, ExtendFileZeroFillsAndLengthKeepsThePosition) {
     TempDir dir;
     std::string path = dir.File("grow");
