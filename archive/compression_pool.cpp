@@ -94,7 +94,7 @@ void CompressionPool::ReadAhead(Job* job) {
     // On the calling thread, like every other read of the pack: the order of reads stays
     // that of the files, and a file that cannot be read fails at its own turn.
     job->stage = Job::Stage::NotPrepared;
-    FILE* source = std::fopen(job->sourcePath.c_str(), "rb");
+    FILE* source = platform::OpenFile(job->sourcePath.c_str(), "rb");
     if (!source) return;
     std::setvbuf(source, nullptr, _IONBF, 0);
     size_t total = static_cast<size_t>(job->fileSize) + kWindowPrefix;
