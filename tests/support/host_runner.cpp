@@ -58,6 +58,11 @@ HostRun RunHostCommand(const std::vector<std::string>& args, const std::string& 
         // drives on Windows.
         WorkingFolder here(workDir);
         run.status = platform::RunCommandLine(line);
+        // "No such command" from the shell (127 from sh, 9009 from cmd) for a host that is
+        // there: under wine on a loaded machine, cmd now and then fails to start a program.
+        // The host has not run, so it is started once more.
+        if ((run.status == 127 || run.status == 9009) && FileExists(TestHostPath()))
+            run.status = platform::RunCommandLine(line);
     }
     run.out = FileExists(outFile) ? ReadFileText(outFile) : "";
     run.err = FileExists(errFile) ? ReadFileText(errFile) : "";
