@@ -109,6 +109,12 @@ Workspace& Data() {
     return w;
 }
 
+// Writes back what the runs before left dirty, untimed: on a disk, hundreds of MB still
+// being written slow whichever run comes next, by up to half again.
+void Settle() {
+    if (platform::RunCommandLine("sync") != 0) std::fprintf(stderr, "sync failed\n");
+}
+
 struct Baseline {
     const char* counter; // the ratio's name
     std::function<void()> run;
@@ -136,11 +142,13 @@ void Measure(benchmark::State& state, uint64_t bytes, const std::function<void()
             size_t which = (k + round) % (baselines.size() + 1);
             if (which == baselines.size()) {
                 prepare();
+                Settle();
                 s = Seconds([&] {
                     if (operation() != 0) state.SkipWithError("operation failed");
                 });
             } else {
                 if (baselines[which].prepare) baselines[which].prepare();
+                Settle();
                 base[which] = Seconds(baselines[which].run);
             }
         }
