@@ -15,26 +15,13 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
 #include "tests/unit/support/archive_probe.h"
+#include "tests/unit/support/progress_recorder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-struct ProgressCall {
-    std::string text; // "<null>" for a null text
-    int count;
-};
-std::vector<ProgressCall> g_calls;
-int g_abortAtCall = 0; // 1-based; 0 never aborts
-std::function<void(const std::string&)> g_onCall;
-
-int KYR_CALL Recorder(char* text, int count) {
-    g_calls.push_back({text ? text : "<null>", count});
-    if (g_onCall) g_onCall(text ? text : "");
-    return static_cast<int>(g_calls.size()) == g_abortAtCall ? 0 : 1;
-}
 
 Bytes Text(size_t n, char seed = 'a') {
     Bytes b(n);
@@ -47,7 +34,7 @@ protected:
     void SetUp() override {
         ResetSettingsToDefaults();
         ClearIoFaults();
-        g_calls.clear();
+        StartRecording();
         g_abortAtCall = 0;
         g_onCall = nullptr;
         src = dir.File("src") + "/";

@@ -23,30 +23,13 @@
 #include "tests/support/hard_inputs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/unit/support/archive_probe.h"
+#include "tests/unit/support/progress_recorder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-struct Call {
-    std::string text; // "<null>" for a null text
-    int count;
-    bool operator==(const Call& o) const { return text == o.text && count == o.count; }
-};
-std::vector<Call> g_calls;
-int g_abortAtCall = 0; // 1-based; 0 never aborts
-int g_foreignThreadCalls = 0;
-std::thread::id g_callingThread;
-std::function<void()> g_onFirstCall;
-
-int KYR_CALL Recorder(char* text, int count) {
-    if (std::this_thread::get_id() != g_callingThread) ++g_foreignThreadCalls;
-    g_calls.push_back({text ? text : "<null>", count});
-    if (g_calls.size() == 1 && g_onFirstCall) g_onFirstCall();
-    return static_cast<int>(g_calls.size()) == g_abortAtCall ? 0 : 1;
-}
 
 // Compressible text, text the compressor gains little on, and bytes of no pattern.
 Bytes Content(size_t n, unsigned seed, int kind) {
@@ -64,7 +47,7 @@ Bytes Content(size_t n, unsigned seed, int kind) {
 
 struct Outcome {
     int result;
-    std::vector<Call> calls;
+    std::vector<ProgressCall> calls;
     Bytes archive; // empty when no archive is left
     std::vector<std::string> outFolder;
     bool operator==(const Outcome& o) const {
@@ -77,7 +60,6 @@ protected:
     void SetUp() override {
         ResetSettingsToDefaults();
         ClearIoFaults();
-        g_callingThread = std::this_thread::get_id();
         src = dir.File("src") + "/";
         fs::create_directories(src);
         fs::create_directories(dir.File("out"));
@@ -86,7 +68,7 @@ protected:
         platform::SetEnvironmentValue("KYRZBK_THREADS", nullptr);
         ResetSettingsToDefaults();
         ClearIoFaults();
-        g_onFirstCall = nullptr;
+        g_onCall = nullptr;
         g_abortAtCall = 0;
     }
 
@@ -118,8 +100,7 @@ protected:
 
     Outcome Run(int threads, const std::function<int()>& operation) {
         platform::SetEnvironmentValue("KYRZBK_THREADS", std::to_string(threads).c_str());
-        g_calls.clear();
-        g_foreignThreadCalls = 0;
+        StartRecording();
         Outcome o;
         o.result = operation();
         o.calls = g_calls;
@@ -296,9 +277,11 @@ TEST_F(ParallelPack, AFileFailingInTheMiddleFailsAsOnOneThread) {
         for (int threads : {1, 4}) {
             MixedFolder();
             fs::remove(Archive());
-            g_onFirstCall = c.atFirstCall;
+            g_onCall = [&](const std::string&) {
+                if (g_calls.size() == 1 && c.atFirstCall) c.atFirstCall();
+            };
             Outcome o = Run(threads, [&] { return Pack(names, PK_PACK_MOVE_FILES); });
-            g_onFirstCall = nullptr;
+            g_onCall = nullptr;
             EXPECT_EQ(o.result, c.result);
             EXPECT_TRUE(o.outFolder.empty());
             EXPECT_TRUE(FileExists(src + "large.txt"));
