@@ -5,32 +5,14 @@
 
 #include "common/unicode_text.h"
 #include "tools/host.h"
+#include "tools/plugin_text.h"
 #include "tools/progress.h"
 
 namespace {
 
-std::vector<WideChar> WideArg(const std::string& s) {
-    std::u16string wide = Utf8ToUtf16(s.c_str());
-    return std::vector<WideChar>(wide.c_str(), wide.c_str() + wide.size() + 1);
-}
-
-// The ANSI functions take the system's code page; false when the text has no form there.
-bool AnsiArg(const std::string& s, std::vector<char>* out) {
-    std::string ansi;
-    if (!platform::ToArchiveText(s, &ansi)) return false;
-    *out = CStringArg(ansi);
-    return true;
-}
-
 tProcessDataProc g_relayed = nullptr;
 
-int KYR_CALL RelayProgress(WideChar* text, int count) {
-    if (!g_relayed) return 1;
-    if (!text) return g_relayed(nullptr, count);
-    std::string utf8;
-    if (!Utf16ToUtf8(text, &utf8)) utf8 = "?";
-    return g_relayed(&utf8[0], count);
-}
+int KYR_CALL RelayProgress(WideChar* text, int count) { return g_relayed ? ForwardWideText(g_relayed, text, count) : 1; }
 
 template <size_t N>
 void CopyName(char (&field)[N], const std::string& name) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/multi_string.h"
-#include "common/unicode_text.h"
+#include "tools/plugin_text.h"
 #include "tools/progress.h"
 
 PluginApi::~PluginApi() { platform::CloseLibraryFile(m_library); }
@@ -67,11 +67,6 @@ void PluginApi::UseAnsiOnly() {
 
 namespace {
 
-std::vector<WideChar> WideArg(const std::string& s) {
-    std::u16string wide = Utf8ToUtf16(s.c_str());
-    return std::vector<WideChar>(wide.c_str(), wide.c_str() + wide.size() + 1);
-}
-
 std::vector<WideChar> WideList(const std::vector<std::string>& names) {
     std::vector<WideChar> list;
     for (const std::string& n : names) {
@@ -82,11 +77,12 @@ std::vector<WideChar> WideList(const std::vector<std::string>& names) {
     return list;
 }
 
-bool AnsiArg(const std::string& s, std::vector<char>* out) {
-    std::string ansi;
-    if (!platform::ToArchiveText(s, &ansi)) return false;
-    out->assign(ansi.begin(), ansi.end());
-    out->push_back(0);
+// The names as a host list in the ANSI code page; false when one has no form there.
+bool AnsiList(const std::vector<std::string>& names, std::vector<char>* out) {
+    std::vector<std::string> ansiNames(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!platform::ToArchiveText(names[i], &ansiNames[i])) return false;
+    *out = MultiString(ansiNames);
     return true;
 }
 
@@ -99,12 +95,9 @@ int PluginApi::Pack(const std::string& archive, const std::string& subPath, cons
         SetProcessDataProcW(reinterpret_cast<void*>(-1), HostProgressW);
         return PackFilesW(a.data(), subPath.empty() ? nullptr : sub.data(), src.data(), list.data(), flags);
     }
-    std::vector<char> a, sub, src;
-    std::vector<std::string> ansiNames(names.size());
-    for (size_t i = 0; i < names.size(); ++i)
-        if (!platform::ToArchiveText(names[i], &ansiNames[i])) return E_NOT_SUPPORTED;
-    if (!AnsiArg(archive, &a) || !AnsiArg(subPath, &sub) || !AnsiArg(srcDir, &src)) return E_NOT_SUPPORTED;
-    std::vector<char> list = MultiString(ansiNames);
+    std::vector<char> a, sub, src, list;
+    if (!AnsiList(names, &list) || !AnsiArg(archive, &a) || !AnsiArg(subPath, &sub) || !AnsiArg(srcDir, &src))
+        return E_NOT_SUPPORTED;
     SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     return PackFiles(a.data(), subPath.empty() ? nullptr : sub.data(), src.data(), list.data(), flags);
 }
@@ -115,12 +108,8 @@ int PluginApi::Delete(const std::string& archive, const std::vector<std::string>
         SetProcessDataProcW(reinterpret_cast<void*>(-1), HostProgressW);
         return DeleteFilesW(a.data(), list.data());
     }
-    std::vector<char> a;
-    std::vector<std::string> ansiNames(names.size());
-    for (size_t i = 0; i < names.size(); ++i)
-        if (!platform::ToArchiveText(names[i], &ansiNames[i])) return E_NOT_SUPPORTED;
-    if (!AnsiArg(archive, &a)) return E_NOT_SUPPORTED;
-    std::vector<char> list = MultiString(ansiNames);
+    std::vector<char> a, list;
+    if (!AnsiList(names, &list) || !AnsiArg(archive, &a)) return E_NOT_SUPPORTED;
     SetProcessDataProc(reinterpret_cast<void*>(-1), HostProgress);
     return DeleteFiles(a.data(), list.data());
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/unicode_text.h"
+#include "tools/plugin_text.h"
 
 namespace {
 bool g_enabled = false;
@@ -67,10 +67,4 @@ void FinishProgress() {
     g_percent = -1;
 }
 
-int KYR_CALL HostProgressW(WideChar* text, int count) {
-    if (!text) return HostProgress(nullptr, count);
-    std::string utf8;
-    // Half a surrogate pair cannot be shown; the count still moves the line on.
-    if (!Utf16ToUtf8(text, &utf8)) utf8 = "?";
-    return HostProgress(&utf8[0], count);
-}
+int KYR_CALL HostProgressW(WideChar* text, int count) { return ForwardWideText(HostProgress, text, count); }
