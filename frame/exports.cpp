@@ -10,8 +10,6 @@
 
 namespace {
 
-bool IsNoArchive(void* handle) { return handle == nullptr || handle == reinterpret_cast<void*>(-1); }
-
 bool FileExists(const char* path) {
     FILE* f = platform::OpenFile(path, "rb");
     if (!f) return false;

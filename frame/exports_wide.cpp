@@ -36,8 +36,6 @@ private:
     tProcessDataProcW m_previous;
 };
 
-bool IsNoArchive(void* handle) { return handle == nullptr || handle == reinterpret_cast<void*>(-1); }
-
 // A host string as UTF-8; a null string stays null (*isNull), as the ANSI functions expect.
 bool ToUtf8(const WideChar* text, std::string* out, bool* isNull) {
     *isNull = text == nullptr;

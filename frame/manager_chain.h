@@ -46,6 +46,10 @@ CKyrArchiveManager* LookupHandle(void* handle);
 int CloseHandle(void* handle);
 int LiveHandleCount();
 
+// Whether a handle given with a callback stands for no archive: the callback is then the
+// default for the next pack or delete request.
+inline bool IsNoArchive(void* handle) { return handle == nullptr || handle == reinterpret_cast<void*>(-1); }
+
 // The callbacks set with no handle.
 void SetDefaultProcessDataProc(tProcessDataProc proc);
 tProcessDataProc TakeDefaultProcessDataProc();
