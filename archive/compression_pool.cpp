@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "archive/compressor.h"
+#include "archive/decompressor.h"
 #include "common/file_io.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr int kWindowPrefix = 18;
 constexpr int kMaxThreads = 64;
 // Enough files ahead that a worker finds the next one read while the calling thread
 // writes, few enough that small files cost little memory.
@@ -27,6 +27,19 @@ thread_local CompressionPool::Job* t_job = nullptr;
 thread_local const std::atomic<bool>* t_stopping = nullptr;
 
 } // namespace
+
+unsigned char* ReadForCompression(FILE* source, uint32_t size, bool* shortFile) {
+    *shortFile = false;
+    unsigned char* data = static_cast<unsigned char*>(std::malloc(size_t(size) + kWindowPrefixLength));
+    if (!data) return nullptr;
+    std::memset(data, ' ', kWindowPrefixLength);
+    if (ReadUpTo(source, data + kWindowPrefixLength, size) != size || std::fgetc(source) != EOF) {
+        std::free(data);
+        *shortFile = true;
+        return nullptr;
+    }
+    return data;
+}
 
 int PackThreads() {
     std::string value = platform::EnvironmentValue("KYRZBK_THREADS");
@@ -54,7 +67,7 @@ CompressionPool::~CompressionPool() {
 void CompressionPool::Plan(const ZbkEntry* record, const std::string& sourcePath, uint32_t fileSize) {
     if (m_threads < 2 || fileSize < kHandOffMinimum) return;
     // Too large for the compressor: the writer refuses it at its turn.
-    if (static_cast<uint64_t>(fileSize) + kWindowPrefix > INT32_MAX) return;
+    if (static_cast<uint64_t>(fileSize) + kWindowPrefixLength > INT32_MAX) return;
     std::unique_ptr<Job> job(new Job());
     job->record = record;
     job->sourcePath = sourcePath;
@@ -97,18 +110,13 @@ void CompressionPool::ReadAhead(Job* job) {
     FILE* source = platform::OpenFile(job->sourcePath.c_str(), "rb");
     if (!source) return;
     std::setvbuf(source, nullptr, _IONBF, 0);
-    size_t total = static_cast<size_t>(job->fileSize) + kWindowPrefix;
-    unsigned char* data = static_cast<unsigned char*>(std::malloc(total));
-    if (data) {
-        std::memset(data, ' ', kWindowPrefix);
-        if (ReadUpTo(source, data + kWindowPrefix, job->fileSize) != job->fileSize || std::fgetc(source) != EOF) {
-            std::free(data);
-            job->stage = Job::Stage::Short;
-        } else {
-            job->data = data;
-            job->size = static_cast<int32_t>(total);
-            job->stage = Job::Stage::Waiting;
-        }
+    bool shortFile = false;
+    if (unsigned char* data = ReadForCompression(source, job->fileSize, &shortFile)) {
+        job->data = data;
+        job->size = static_cast<int32_t>(job->fileSize + kWindowPrefixLength);
+        job->stage = Job::Stage::Waiting;
+    } else if (shortFile) {
+        job->stage = Job::Stage::Short;
     }
     std::fclose(source);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,12 @@
 
 #include "archive/zbk_format.h"
 #include "frame/wcx.h"
+
+// A file's `size` bytes behind the compressor's window prefix of spaces, in a std::malloc'ed
+// buffer of size + kWindowPrefixLength bytes. Null when there is no memory (*shortFile false),
+// or when the file no longer holds exactly the bytes measured before, no fewer and none more
+// (*shortFile true).
+unsigned char* ReadForCompression(FILE* source, uint32_t size, bool* shortFile);
 
 // Threads that compress during one pack: KYRZBK_THREADS when it holds a number from 1 on,
 // else one per available core. With 1 the calling thread compresses every file at its turn,

@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "archive/compressor.h"
+#include "archive/decompressor.h"
 #include "common/file_io.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
 #include "settings/settings_store.h"
 
 namespace {
-constexpr int kWindowPrefix = 18;
 // Below this an entry's system calls would cost more than copying it through our buffer.
 constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 // The kernel copies page by page; an entry that moves by a part of a page costs it more
@@ -97,7 +97,7 @@ int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, Zb
     if (!m_creating) {
         if (int r = Report("Compressing file : " + sourcePath, 0)) return r;
     }
-    uint64_t total = static_cast<uint64_t>(record->uncompressedSize) + kWindowPrefix;
+    uint64_t total = static_cast<uint64_t>(record->uncompressedSize) + kWindowPrefixLength;
     if (total > INT32_MAX) return E_EWRITE; // cannot fit an archive anyway
     using Stage = CompressionPool::Job::Stage;
     CompressionPool::Job* job = m_pool ? m_pool->Take(record) : nullptr;
@@ -123,17 +123,12 @@ int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, Zb
             result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
         }
     } else {
-        data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total)));
+        bool shortFile;
+        data = ReadForCompression(source, record->uncompressedSize, &shortFile);
         if (!data) {
+            if (shortFile) return E_EREAD;
             *stored = true;
             return E_SUCCESS;
-        }
-        std::memset(data, ' ', kWindowPrefix);
-        // The file must still hold exactly the bytes measured before: no fewer, and none more.
-        if (ReadUpTo(source, data + kWindowPrefix, record->uncompressedSize) != record->uncompressedSize ||
-            std::fgetc(source) != EOF) {
-            std::free(data);
-            return E_EREAD;
         }
         result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
     }
