@@ -110,15 +110,11 @@ template <int KeyLength> void DataMatrix::Link(const Chains& chains, int32_t sta
             for (int k = 0; k < 8; ++k) chainAt(links + k, p + k, key(p + k));
         }
     }
-    for (; int64_t(p) < wideEnd; ++p) {
-        uint64_t key;
-        std::memcpy(&key, data + p, sizeof key);
-        link(p, key);
-    }
+    for (; int64_t(p) < wideEnd; ++p) link(p, key(p));
     for (; int64_t(p) < end; ++p) {
-        uint64_t key = 0;
-        std::memcpy(&key, data + p, KeyLength);
-        link(p, key);
+        uint64_t last = 0;
+        std::memcpy(&last, data + p, KeyLength);
+        link(p, last);
     }
 }
 
