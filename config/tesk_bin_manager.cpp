@@ -128,9 +128,9 @@ int CTeskBinManager::DecodeClassEntries(int64_t* nestedBytes) {
         }
         case 1: result = DecodeValue(); break;
         case 2: result = DecodeArray(); break;
-        case 3: result = DecodeExternClass(); break;
+        case 3: result = DecodeNamedLine(&CConfigTextWriter::ExternalClassLine); break;
         // Real files use it to drop a member that the class inherits.
-        case 4: result = DecodeDelete(); break;
+        case 4: result = DecodeNamedLine(&CConfigTextWriter::DeleteLine); break;
         default: result = E_BAD_DATA; break;
         }
         if (result != 0) return result;
@@ -194,19 +194,11 @@ int CTeskBinManager::DecodeStringElement() {
     return 0;
 }
 
-int CTeskBinManager::DecodeExternClass() {
+int CTeskBinManager::DecodeNamedLine(void (CConfigTextWriter::*line)(const char*)) {
     OwnedString name;
     if (int r = ReadString(&name)) return r;
+    // Nothing is declared or inherited under an empty name.
     if (!*name.p) return E_BAD_DATA;
-    m_out.ExternalClassLine(name.p);
-    return 0;
-}
-
-int CTeskBinManager::DecodeDelete() {
-    OwnedString name;
-    if (int r = ReadString(&name)) return r;
-    // Nothing can be inherited under an empty name; read like an external class's name.
-    if (!*name.p) return E_BAD_DATA;
-    m_out.DeleteLine(name.p);
+    (m_out.*line)(name.p);
     return 0;
 }

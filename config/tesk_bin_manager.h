@@ -33,8 +33,8 @@ private:
     int DecodeValue();
     int DecodeArray();
     int DecodeStringElement() override;
-    int DecodeExternClass();
-    int DecodeDelete();
+    // A name, written by `line`: an external class's declaration or a deleted member.
+    int DecodeNamedLine(void (CConfigTextWriter::*line)(const char*));
     // A nested body offset that points back into a body still being read would repeat it
     // for ever.
     bool LeadsIntoActiveBody(int64_t offset) const;
