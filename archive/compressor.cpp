@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <optional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -13,6 +13,7 @@ namespace {
 
 constexpr int32_t kPrefix = 18;
 constexpr int kGroupTokens = 8;
+constexpr uint32_t kSmallInput = 1u << 16;
 
 // The host's callback takes a writable string; these are never written.
 char kLoadingText[] = "Loading data matrix ...";
@@ -167,17 +168,22 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
 
     if (reporting && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
 
-    std::unique_ptr<DataMatrix> matrix;
+    // Enough for the index of inputs up to about 500 bytes.
+    alignas(16) unsigned char scratch[16384];
+    std::optional<DataMatrix> matrix;
     try {
-        matrix.reset(new DataMatrix(input, end));
+        matrix.emplace(input, end, scratch, sizeof scratch);
     } catch (int code) {
         return code;
     } catch (...) {
         return E_NO_MEMORY;
     }
 
+    // Small inputs get the bound of their tokens at once: growing it would cost them a
+    // copy. Large ones start at half, which most files end below.
     Output output;
-    if (!output.Grow(end / 2)) return E_NO_MEMORY;
+    const uint32_t bound = end + end / 8 + 8;
+    if (!output.Grow(end < kSmallInput ? bound : end / 2)) return E_NO_MEMORY;
 
     // Only a failed reallocation of the output tells the callback, name or no name, and
     // only once the memory held so far has been given back. Hosts read a negative count as

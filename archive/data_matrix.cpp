@@ -32,7 +32,8 @@ inline bool HoldsRun(uint64_t at0, uint64_t at1, uint64_t at2) {
 
 } // namespace
 
-DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data), m_size(int32_t(size)) {
+DataMatrix::DataMatrix(const unsigned char* data, uint32_t size, void* scratch, size_t scratchBytes)
+    : m_data(data), m_size(int32_t(size)) {
     // About one bucket per position for small inputs, which are their own window.
     m_hashBits = CeilLog2(size);
     if (m_hashBits < kMinHashBits) m_hashBits = kMinHashBits;
@@ -41,18 +42,30 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size) : m_data(data),
     m_mask = ring - 1;
     const int32_t runs = m_size / 3 + 2 < kRunRing ? int32_t(1) << CeilLog2(uint32_t(m_size / 3 + 2)) : kRunRing;
     m_runMask = runs - 1;
-    m_memory = AllocateChains(&m_short, size_t(runs) * sizeof(Run));
-    if (!m_memory) throw int(E_NO_MEMORY);
+    const size_t runBytes = size_t(runs) * sizeof(Run);
+    if (scratch && ChainBytes(runBytes) <= scratchBytes) {
+        PlaceChains(&m_short, scratch);
+    } else {
+        m_memory = AllocateChains(&m_short, runBytes);
+        if (!m_memory) throw int(E_NO_MEMORY);
+    }
     m_runs = reinterpret_cast<Run*>(m_short.previous + ring);
 }
 
-void* DataMatrix::AllocateChains(Chains* chains, size_t extra) const {
+size_t DataMatrix::ChainBytes(size_t extra) const {
+    return ((size_t(1) << m_hashBits) + size_t(m_mask) + 1) * sizeof(int32_t) + extra;
+}
+
+void DataMatrix::PlaceChains(Chains* chains, void* memory) const {
     const size_t heads = size_t(1) << m_hashBits;
-    void* memory = std::malloc((heads + size_t(m_mask) + 1) * sizeof(int32_t) + extra);
-    if (!memory) return nullptr;
     chains->heads = static_cast<int32_t*>(memory);
     chains->previous = chains->heads + heads;
     std::memset(chains->heads, 0xFF, heads * sizeof(int32_t));
+}
+
+void* DataMatrix::AllocateChains(Chains* chains, size_t extra) const {
+    void* memory = std::malloc(ChainBytes(extra));
+    if (memory) PlaceChains(chains, memory);
     return memory;
 }
 

@@ -26,8 +26,10 @@ constexpr int kLongKey = 6;
 // The index of one compression call; MatchSearch runs the searches over it.
 class DataMatrix {
 public:
-    // Throws the int 11 when memory runs out.
-    DataMatrix(const unsigned char* data, uint32_t size);
+    // Throws the int 11 when memory runs out. The index of a small input fits in `scratch`
+    // (the caller's, which outlives it): a call then asks the heap for nothing, which
+    // costs a small file as much as its whole compression.
+    DataMatrix(const unsigned char* data, uint32_t size, void* scratch = nullptr, size_t scratchBytes = 0);
     ~DataMatrix();
     DataMatrix(const DataMatrix&) = delete;
     DataMatrix& operator=(const DataMatrix&) = delete;
@@ -65,8 +67,11 @@ private:
         int32_t* heads = nullptr;    // newest linked position per hash, -1 for none
         int32_t* previous = nullptr; // per position, the previous one with the same hash, or -1
     };
-    // Memory for chains of the index's size, heads empty, with `extra` bytes behind the
-    // links; null when there is none.
+    // Lays out chains of the index's size in `memory`, heads empty, with `extra` bytes
+    // behind the links; the bytes that takes.
+    size_t ChainBytes(size_t extra) const;
+    void PlaceChains(Chains* chains, void* memory) const;
+    // The same in memory of its own; null when there is none.
     void* AllocateChains(Chains* chains, size_t extra) const;
     template <int KeyLength> void Link(const Chains& chains, int32_t start, int32_t end);
     // Records the run that starts at p, unless p lies in the last one recorded.
@@ -83,7 +88,7 @@ private:
     int32_t m_runMask;
     int32_t m_runCount = 0;    // runs found so far (a slice ahead of the searches)
     int32_t m_runPlacesEnd = 0; // first position after the places of the last run found
-    void* m_memory = nullptr;
+    void* m_memory = nullptr; // the heap's, or null for the caller's scratch
     void* m_longMemory = nullptr;
 };
 

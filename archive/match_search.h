@@ -119,7 +119,8 @@ class MatchSearch {
 public:
     explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
-          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()) {}
+          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()),
+          m_alikeBits(AlikeBits(matrix.RunMask())) {}
 
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
@@ -499,7 +500,7 @@ private:
         // Most small files never search a run: their lists start empty only when needed.
         if (!m_listsReady) {
             std::memset(m_runHeads, 0xFF, sizeof m_runHeads);
-            std::memset(m_alikeHeads, 0xFF, sizeof m_alikeHeads);
+            std::memset(m_alikeHeads, 0xFF, sizeof(int32_t) << m_alikeBits);
             m_listsReady = true;
         }
         const int32_t count = m_matrix.RunCount();
@@ -517,8 +518,15 @@ private:
         }
     }
 
-    static uint32_t AlikeBucket(unsigned char b, int32_t after) {
-        return (uint32_t(b) * 0x9E3779B1u + uint32_t(after + 1) * 0x85EBCA77u) >> (32 - kAlikeBits);
+    // One list per run the ring holds, up to 2^kAlikeBits.
+    static int AlikeBits(int32_t runMask) {
+        int bits = 1;
+        while (bits < kAlikeBits && (int32_t(1) << bits) <= runMask) ++bits;
+        return bits;
+    }
+
+    uint32_t AlikeBucket(unsigned char b, int32_t after) const {
+        return (uint32_t(b) * 0x9E3779B1u + uint32_t(after + 1) * 0x85EBCA77u) >> (32 - m_alikeBits);
     }
 
     // Data that repeats with a short period (a texture of one colour, a table of equal
@@ -669,6 +677,9 @@ private:
     int32_t m_scansPeriod = 0;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
     static constexpr int kAlikeBits = 10;
+    // No more lists than the ring holds runs: a small input then touches no more memory
+    // than it needs.
+    const int m_alikeBits;
     // per hash of a run's byte and the byte after it, the number of the newest such run
     int32_t m_alikeHeads[1 << kAlikeBits];
 };
