@@ -3,9 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "archive/match_search.h"
 
@@ -54,7 +51,7 @@ bool Stopped(tProcessDataProc progress, const char* text, int count) {
 uint32_t ByteSum(const unsigned char* data, uint32_t begin, uint32_t end) {
     uint32_t sum = 0;
     uint32_t i = begin;
-#if defined(__SSE2__)
+#if KYRZBK_SSE2
     // Sixteen bytes at a time into two 64-bit lanes, which no file can overflow.
     __m128i lanes = _mm_setzero_si128();
     for (; end - i >= 16; i += 16)
@@ -83,8 +80,9 @@ uint32_t ByteSum(const unsigned char* data, uint32_t begin, uint32_t end) {
 // the current group and its token bits, which enter at bit 15 and move down one place
 // per token, so that the group is complete when the marker that starts at bit 8 reaches
 // bit 0. Results: 0, 21 (the callback said stop) or -1 (no memory for a larger output).
+// Kept out of CompressBuffer: inlined there, its loop keeps fewer of its values in registers.
 template <bool kReporting>
-int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Output& output, uint32_t* written,
+KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Output& output, uint32_t* written,
                  Progress& progress) {
     constexpr unsigned kMarker = 1u << kGroupTokens;
     MatchSearch search(matrix, input, uint32_t(end));

@@ -16,11 +16,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "archive/data_matrix.h"
+
+// KYRZBK_NO_VECTORS builds the bytewise paths of processors without SSE2 (the 32-bit
+// plug-in) on any machine, so that the sanitizers and the fuzzers run them too.
+#if defined(__SSE2__) && !defined(KYRZBK_NO_VECTORS)
+#define KYRZBK_SSE2 1
+#include <emmintrin.h>
+#else
+#define KYRZBK_SSE2 0
+#endif
 
 struct MatchResult {
     int length = -1; // -1: no match of at least 3 bytes
@@ -76,7 +82,7 @@ inline int MatchLength(const unsigned char* a, const unsigned char* b, int limit
 
 // The first 16 bytes of a place, compared all at once where the processor can: whether
 // a place matches 8 bytes or more is as hard to predict as whether it matches at all.
-#if defined(__SSE2__)
+#if KYRZBK_SSE2
 constexpr bool kVectorCompare = true;
 using Bytes16 = __m128i;
 inline Bytes16 LoadBytes16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -289,9 +295,74 @@ private:
         m_walkedOverBudget += (need < kMaxLength - 1 ? walked : 0) - kWalkedPerSearch;
         // Every place from the window start to c is farther than those weighed: one of
         // them wins at `need` bytes already.
-        if (c >= low && !FinishNearlyFull(pos, low, c, &bestAt, &need))
-            ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
+        if (c >= low && !FinishNearlyFull(pos, low, c, &bestAt, &need)) {
+            if (need == maxLen) {
+                const int32_t farthest = FarthestFull(links, pos, low, c, maxLen);
+                if (farthest >= 0) bestAt = farthest;
+            } else {
+                ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
+            }
+        }
         return Found(bestAt, need, pos);
+    }
+
+    // The farthest place from low up to `to` that matches all maxLen bytes at pos, or -1;
+    // `to` is a place on the chain of `links` that holds every such place. With vectors
+    // that is a scan. Without, the answer is remembered for the bytes sought: repeating
+    // data with breaks seeks the same bytes again after each break, and the input never
+    // changes, so an answer holds until its place leaves the window, and a later search
+    // only weighs the places that are new to it.
+    int32_t FarthestFull(const int32_t* links, int32_t pos, int32_t low, int32_t to, int maxLen) {
+        using namespace match_detail;
+        if (kVectorCompare || maxLen != kMaxLength || int64_t(pos) + 24 > m_size)
+            return FarthestFullIn(links, pos, low, to, maxLen);
+        const unsigned char* here = m_data + pos;
+        if (to > pos - maxLen) to = pos - maxLen;
+        KnownFull& known = m_knownFull[KnownBucket(here)];
+        int32_t from = low; // places before `from` are known to match less
+        if (known.sample >= 0 && known.low <= low &&
+            MatchLength(m_data + known.sample, here, kMaxLength, true) == kMaxLength) {
+            // Nothing from known.low up to known.to matches before known.found.
+            if (known.found >= low) return known.found <= to ? known.found : -1;
+            if (known.found < 0) {
+                if (to <= known.to) return -1;
+                if (known.to >= low) from = known.to + 1;
+            }
+        }
+        const int32_t found = FarthestFullIn(links, pos, from, to, maxLen);
+        known = KnownFull{pos, low, to, found};
+        return found;
+    }
+
+    static uint32_t KnownBucket(const unsigned char* here) {
+        const uint64_t head = match_detail::Load64(here), middle = match_detail::Load64(here + 8);
+        const uint32_t h = uint32_t(head) * 0x9E3779B1u ^ uint32_t(head >> 32) * 0x85EBCA77u ^
+                           uint32_t(middle) * 0xC2B2AE3Du ^ uint32_t(middle >> 32);
+        return h >> (32 - kKnownBits);
+    }
+
+    // FarthestFull without remembering. Without vectors a scan costs more per place than
+    // a link costs per place on the chain, where data that repeats puts one place per
+    // period: the window start is probed, where the farthest place lies when one
+    // repetition fills the window, and then the chain's places are weighed, oldest first.
+    // Cost: a scan of kProbe places, at most 4096 links, a comparison per place kept.
+    int32_t FarthestFullIn(const int32_t* links, int32_t pos, int32_t low, int32_t to, int maxLen) {
+        using namespace match_detail;
+        int32_t found = -1;
+        int length = maxLen;
+        const int32_t probeTo = kVectorCompare || to - low < kProbe ? to : low + kProbe - 1;
+        ScanWindow(pos, low, probeTo, maxLen, maxLen, &found, &length);
+        if (found >= 0 || probeTo >= to) return found;
+        // Places on a chain only go back, and all are in the window: at most 4096. The
+        // bound is kept here as well, since the ring's links before the window lead anywhere.
+        int32_t count = 0;
+        for (int32_t c = to; c > probeTo && count <= kWindow; c = links[c & m_mask]) m_chainPlaces[count++] = c;
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        while (count > 0) {
+            const int32_t c = m_chainPlaces[--count];
+            if (pos - c >= maxLen && MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) return c;
+        }
+        return -1;
     }
 
     // After a walk that found 17 or 18 bytes, the places from low up to `to` can win only
@@ -347,7 +418,7 @@ private:
             return n == maxLen;
         };
         int32_t c = low;
-#if defined(__SSE2__)
+#if KYRZBK_SSE2
         // Sixteen places at a time, by their first two bytes and the last one they need
         // (all before pos while the places are at most to).
         const __m128i first = _mm_set1_epi8(char(b0)), second = _mm_set1_epi8(char(b1));
@@ -586,9 +657,7 @@ private:
             memo = &m_scans[(pos - from) % q];
             if (memo->low <= low && (memo->found < 0 || memo->found >= low)) return memo->found;
         }
-        int32_t older = -1;
-        int length = maxLen;
-        ScanWindow(pos, low, c, maxLen, maxLen, &older, &length);
+        const int32_t older = FarthestFull(m_links, pos, low, c, maxLen);
         if (memo) *memo = PeriodScan{low, older};
         return older;
     }
@@ -642,6 +711,8 @@ private:
     // After a place of maxLen bytes, or of one byte less, this many more newest first.
     static constexpr int32_t kFullSteps = 32;
     static constexpr int32_t kTailSteps = 32;
+    // Places from the window start that FarthestFull scans before it takes the chain.
+    static constexpr int32_t kProbe = 64;
     // Periods up to this length are worth computing (longer ones leave few places per
     // window), and only after a walk that met more places than this.
     static constexpr int32_t kMaxPeriod = 32;
@@ -676,6 +747,17 @@ private:
     int32_t m_scansFrom = -1;
     int32_t m_scansPeriod = 0;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
+    // Without vectors: FarthestFullIn's places of a chain in the window, and FarthestFull's
+    // answers, by the bytes sought. `sample` is a place where they stand, -1 for none.
+    int32_t m_chainPlaces[match_detail::kVectorCompare ? 1 : match_detail::kWindow + 1];
+    struct KnownFull {
+        int32_t sample = -1;
+        int32_t low = 0;
+        int32_t to = 0;
+        int32_t found = -1;
+    };
+    static constexpr int kKnownBits = 6;
+    KnownFull m_knownFull[match_detail::kVectorCompare ? 1 : 1 << kKnownBits];
     static constexpr int kAlikeBits = 10;
     // No more lists than the ring holds runs: a small input then touches no more memory
     // than it needs.
