@@ -126,7 +126,11 @@ public:
     explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
           m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()),
-          m_alikeBits(AlikeBits(matrix.RunMask())) {}
+          m_alikeBits(AlikeBits(matrix.RunMask())) {
+        m_knownBits = 1;
+        while (m_knownBits < kKnownBits && (uint32_t(64) << m_knownBits) < size) ++m_knownBits;
+        for (int k = 0; k < 1 << m_knownBits; ++k) m_knownFull[k] = KnownFull{-1, 0, 0, -1};
+    }
 
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
@@ -259,25 +263,7 @@ private:
             }
             walked = kWalkSteps - steps;
             // Most chains end before this; what follows is for long ones.
-            if (c >= low) {
-                // One byte short of 18 leaves little to win on a long chain: after kFullSteps
-                // places the scan meets the rest faster than the links do.
-                for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
-                    ++walked;
-                    weigh(c);
-                }
-                // Only places of all 18 bytes (24 are left) can win now. Repeating data has them
-                // all through the window, and the scan from its start meets the farthest first.
-                const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
-                for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
-                    ++walked;
-                    // Boilerplate repeats often enough that which places are full is no pattern.
-                    const bool full = (pos - c >= kMaxLength) & (CommonPrefix16(m_data + c, here16) == 16) &
-                                      (m_data[c + 16] == here[16]) & (m_data[c + 17] == here[17]);
-                    bestAt ^= (bestAt ^ c) & -int32_t(full);
-                }
-                if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
-            }
+            if (c >= low) return FinishWalk(links, c, pos, low, need, maxLen, bestAt, walked);
         } else {
             for (; c >= low && walked < kWalkSteps; c = links[c & m_mask]) {
                 ++walked;
@@ -289,6 +275,55 @@ private:
                     need = n;
                 }
             }
+            if (c >= low) return FinishWalk(links, c, pos, low, need, maxLen, bestAt, walked);
+        }
+        m_walkedOverBudget += (need < kMaxLength - 1 ? walked : 0) - kWalkedPerSearch;
+        return Found(bestAt, need, pos);
+    }
+
+    // The rest of a walk whose chain goes on into the window past the places it weighed,
+    // from c on. Kept out of line: most walks end before.
+    KYRZBK_NOINLINE MatchResult FinishWalk(const int32_t* links, int32_t c, int32_t pos, int32_t low, int need,
+                                           int maxLen, int32_t bestAt, int32_t walked) {
+        using namespace match_detail;
+        const unsigned char* here = m_data + pos;
+        bool remember = false; // the farthest place of all 18 bytes, for RecallFull
+        if (int64_t(pos) + 24 <= m_size) {
+            const Bytes16 here16 = LoadBytes16(here);
+            // One byte short of 18 leaves little to win on a long chain: after kFullSteps
+            // places the scan meets the rest faster than the links do.
+            for (; c >= low && walked < kFullSteps && need == kMaxLength - 1; c = links[c & m_mask]) {
+                ++walked;
+                int n = CommonPrefix16(m_data + c, here16);
+                if (n == 16) n += MatchLength(m_data + c + 16, here + 16, 2, false);
+                if (n > pos - c) n = int(pos - c);
+                if (n >= need) {
+                    bestAt = c;
+                    need = n;
+                }
+            }
+            // Only places of all 18 bytes (24 are left) can win now. Boilerplate seeks the
+            // same 18 bytes again and again, and the farthest place found last time still
+            // is one while it is in the window.
+            if (need == maxLen) {
+                const int32_t known = RecallFull(pos, low);
+                if (known >= 0) {
+                    m_walkedOverBudget -= kWalkedPerSearch;
+                    return Found(known, need, pos);
+                }
+                remember = true;
+            }
+            // Repeating data has them all through the window, and the scan from its start
+            // meets the farthest first.
+            const int32_t fullSteps = need == maxLen ? kFullSteps : 0;
+            for (int32_t k = 0; c >= low && k < fullSteps; ++k, c = links[c & m_mask]) {
+                ++walked;
+                // Boilerplate repeats often enough that which places are full is no pattern.
+                const bool full = (pos - c >= kMaxLength) & (CommonPrefix16(m_data + c, here16) == 16) &
+                                  (m_data[c + 16] == here[16]) & (m_data[c + 17] == here[17]);
+                bestAt ^= (bestAt ^ c) & -int32_t(full);
+            }
+            if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
         }
         // Long walks pay for the long chains only where they end short of all 18 bytes:
         // repeating data ends them at 18, and its periods serve it better.
@@ -303,7 +338,21 @@ private:
                 ScanWindow(pos, low, c, maxLen, need, &bestAt, &need);
             }
         }
+        if (remember && bestAt >= 0) m_knownFull[KnownBucket(here)] = KnownFull{pos, low, pos - maxLen, bestAt};
         return Found(bestAt, need, pos);
+    }
+
+    // The farthest place of the window at or after low that matches all 18 bytes at pos,
+    // when an earlier search for the same bytes found it; -1 when none did.
+    int32_t RecallFull(int32_t pos, int32_t low) const {
+        const unsigned char* here = m_data + pos;
+        const KnownFull& known = m_knownFull[KnownBucket(here)];
+        if (known.found < low || known.low > low) return -1;
+        // Nothing from known.low up to known.to matches before known.found.
+        return match_detail::MatchLength(m_data + known.sample, here, match_detail::kMaxLength, true) ==
+                       match_detail::kMaxLength
+                   ? known.found
+                   : -1;
     }
 
     // The farthest place from low up to `to` that matches all maxLen bytes at pos, or -1;
@@ -334,11 +383,11 @@ private:
         return found;
     }
 
-    static uint32_t KnownBucket(const unsigned char* here) {
+    uint32_t KnownBucket(const unsigned char* here) const {
         const uint64_t head = match_detail::Load64(here), middle = match_detail::Load64(here + 8);
         const uint32_t h = uint32_t(head) * 0x9E3779B1u ^ uint32_t(head >> 32) * 0x85EBCA77u ^
                            uint32_t(middle) * 0xC2B2AE3Du ^ uint32_t(middle >> 32);
-        return h >> (32 - kKnownBits);
+        return h >> (32 - m_knownBits);
     }
 
     // FarthestFull without remembering. Without vectors a scan costs more per place than
@@ -747,17 +796,21 @@ private:
     int32_t m_scansFrom = -1;
     int32_t m_scansPeriod = 0;
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
-    // Without vectors: FarthestFullIn's places of a chain in the window, and FarthestFull's
-    // answers, by the bytes sought. `sample` is a place where they stand, -1 for none.
+    // Without vectors: FarthestFullIn's places of a chain in the window.
     int32_t m_chainPlaces[match_detail::kVectorCompare ? 1 : match_detail::kWindow + 1];
+    // The farthest places of all 18 bytes found so far, by the bytes sought: from `low` up to
+    // `to` none matches before `found` (-1: none at all). `sample` is a place where the bytes
+    // stand, -1 for none.
     struct KnownFull {
-        int32_t sample = -1;
-        int32_t low = 0;
-        int32_t to = 0;
-        int32_t found = -1;
+        int32_t sample;
+        int32_t low;
+        int32_t to;
+        int32_t found;
     };
     static constexpr int kKnownBits = 6;
-    KnownFull m_knownFull[match_detail::kVectorCompare ? 1 : 1 << kKnownBits];
+    // Fewer for small inputs, which would spend more on clearing them than they save.
+    int m_knownBits;
+    KnownFull m_knownFull[1 << kKnownBits]; // the first 2^m_knownBits are in use
     static constexpr int kAlikeBits = 10;
     // No more lists than the ring holds runs: a small input then touches no more memory
     // than it needs.
