@@ -383,6 +383,14 @@ TEST(Compressor, MatchesTheReferenceOnRepeatingData) {
              Bytes copy = join({Text("ABC"), letters(15)});
              return join({all, Text("!"), copy, letters(11), Text("?"), copy, letters(7)});
          }()},
+        // A record's farthest copy is remembered by its bytes until it leaves the window.
+        {"records that come back after their farthest copy left the window", [&] {
+             const Bytes record = random(64), other = random(64);
+             Bytes all;
+             for (int k = 0; k < 60; ++k)
+                 all = join({all, k % 3 ? record : other, random(600 + rng() % 900), record, random(rng() % 50)});
+             return all;
+         }()},
         {"short stretches between random bytes", [&] {
              Bytes all;
              while (all.size() < 120000) {
