@@ -116,6 +116,26 @@ struct Maker {
         return out;
     }
 
+    // Lines of boilerplate that all start alike, far more of them than the searches
+    // remember answers for, each back again and again in no order: long walks that end at
+    // all 18 bytes, for bytes sought before and forgotten since.
+    Bytes ManyRecords(size_t n) {
+        std::vector<Bytes> records;
+        for (int k = 0; k < 300; ++k) {
+            Bytes record = {'#', 'd', 'e', 'f', 'i', 'n', 'e', ' '};
+            const Bytes name = Letters("ABCDEFGHIJKLMNOPQRSTUVWXYZ_", 16 + Pick(40));
+            record.insert(record.end(), name.begin(), name.end());
+            record.push_back('\n');
+            records.push_back(record);
+        }
+        Bytes out;
+        while (out.size() < n) {
+            const Bytes& record = records[Pick(Pick(2) ? 40 : 300)]; // a few often, most now and then
+            out.insert(out.end(), record.begin(), record.end());
+        }
+        return out;
+    }
+
     // Spaces with a letter now and then, which keep meeting the prefix.
     Bytes Indentation(size_t n) {
         Bytes out;
@@ -144,6 +164,7 @@ std::vector<Input> Adversarial(size_t n) {
         {"crowded key", m.CrowdedKey(n)},
         {"nearly full matches", m.NearlyFull(n)},
         {"indentation", m.Indentation(n)},
+        {"many records", m.ManyRecords(n)},
         {"forgotten runs", ForgottenRuns(n / 7, 5)},
     };
     for (Input& input : inputs)
