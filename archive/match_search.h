@@ -7,8 +7,10 @@
 //
 // The work of one search is bounded whatever the input: at most kWalkSteps + kFullSteps
 // places of a chain and kTailSteps of a second one, or kRunSteps run records, then at
-// most one scan of the window (4096 places, a test of three bytes each); a period, once
-// shown, is checked over at most 32 places and the bytes it has not checked before. The
+// most one scan of the window (4096 places, a test of three bytes each) or, without
+// vectors, one pass over the places of a chain in the window (at most 4096, a comparison
+// each); a period, once shown, is checked over at most 32 places and the bytes it has not
+// checked before; a remembered answer costs one comparison of 18 bytes. The
 // plain matrix search also weighs up to the whole window per token, so no input costs
 // more than a small constant times it.
 #pragma once
