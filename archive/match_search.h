@@ -183,6 +183,16 @@ public:
     }
 
 private:
+    // A farthest place of all 18 bytes found so far, by the bytes sought: from `low` up to
+    // `to` none matches before `found` (-1: none at all). `sample` is a place where the bytes
+    // stand, -1 for none.
+    struct KnownFull {
+        int32_t sample;
+        int32_t low;
+        int32_t to;
+        int32_t found;
+    };
+
     // The window start of a matrix search within the first window. Position 0 is the
     // oldest of all, and the original matrix hands it out once only, to the first search
     // of its two-byte key: leaving it out then raises the window start.
@@ -349,12 +359,16 @@ private:
     int32_t RecallFull(int32_t pos, int32_t low) const {
         const unsigned char* here = m_data + pos;
         const KnownFull& known = m_knownFull[KnownBucket(here)];
-        if (known.found < low || known.low > low) return -1;
         // Nothing from known.low up to known.to matches before known.found.
-        return match_detail::MatchLength(m_data + known.sample, here, match_detail::kMaxLength, true) ==
-                       match_detail::kMaxLength
-                   ? known.found
-                   : -1;
+        return known.found >= low && Holds(known, here, low) ? known.found : -1;
+    }
+
+    // Whether `known` answers for the 18 bytes at `here` (24 to read) with a window start
+    // at or before low.
+    bool Holds(const KnownFull& known, const unsigned char* here, int32_t low) const {
+        using namespace match_detail;
+        return known.sample >= 0 && known.low <= low &&
+               MatchLength(m_data + known.sample, here, kMaxLength, true) == kMaxLength;
     }
 
     // The farthest place from low up to `to` that matches all maxLen bytes at pos, or -1;
@@ -371,8 +385,7 @@ private:
         if (to > pos - maxLen) to = pos - maxLen;
         KnownFull& known = m_knownFull[KnownBucket(here)];
         int32_t from = low; // places before `from` are known to match less
-        if (known.sample >= 0 && known.low <= low &&
-            MatchLength(m_data + known.sample, here, kMaxLength, true) == kMaxLength) {
+        if (Holds(known, here, low)) {
             // Nothing from known.low up to known.to matches before known.found.
             if (known.found >= low) return known.found <= to ? known.found : -1;
             if (known.found < 0) {
@@ -800,15 +813,7 @@ private:
     int32_t m_runHeads[256];   // per byte, the number of its newest listed run, or -1
     // Without vectors: FarthestFullIn's places of a chain in the window.
     int32_t m_chainPlaces[match_detail::kVectorCompare ? 1 : match_detail::kWindow + 1];
-    // The farthest places of all 18 bytes found so far, by the bytes sought: from `low` up to
-    // `to` none matches before `found` (-1: none at all). `sample` is a place where the bytes
-    // stand, -1 for none.
-    struct KnownFull {
-        int32_t sample;
-        int32_t low;
-        int32_t to;
-        int32_t found;
-    };
+    // The farthest places of all 18 bytes found so far, by the bytes sought.
     static constexpr int kKnownBits = 6;
     // Fewer for small inputs, which would spend more on clearing them than they save.
     int m_knownBits;
