@@ -166,7 +166,7 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
 
     if (reporting && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
 
-    // Enough for the index of inputs up to about 500 bytes.
+    // Enough for the index of inputs up to 746 bytes.
     alignas(16) unsigned char scratch[16384];
     std::optional<DataMatrix> matrix;
     try {
