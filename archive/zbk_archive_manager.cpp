@@ -5,6 +5,7 @@
 #include <new>
 
 #include "archive/decompressor.h"
+#include "archive/integrity_block.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"
 
@@ -122,9 +123,10 @@ int CZbkArchiveManager::ProcessFile(int operation, char* destPath, char* destNam
         [&] {
             switch (operation) {
             case PK_SKIP:
-            case PK_TEST:
                 MoveToNextEntry();
                 return static_cast<int>(E_SUCCESS);
+            case PK_TEST:
+                return TestEntry();
             case PK_EXTRACT:
                 return ExtractEntry(destPath, destName);
             default:
@@ -132,6 +134,21 @@ int CZbkArchiveManager::ProcessFile(int operation, char* destPath, char* destNam
             }
         },
         E_BAD_DATA);
+}
+
+uint64_t CZbkArchiveManager::DataEnd() const {
+    return static_cast<uint64_t>(m_entries->headerSize) + m_entries->TotalDataSize();
+}
+
+int CZbkArchiveManager::TestEntry() {
+    // The file manager tests entry by entry; the digest covers the whole file, so it is
+    // checked once, with the last entry, where a mismatch is reported.
+    bool last = m_entries && m_archiveFile && m_entries->current == m_entries->count - 2;
+    MoveToNextEntry();
+    if (!last) return E_SUCCESS;
+    IntegrityState state;
+    if (int r = ReadIntegrityState(m_archiveFile, DataEnd(), &state)) return r;
+    return state == IntegrityState::Mismatch ? E_BAD_DATA : E_SUCCESS;
 }
 
 void CZbkArchiveManager::MoveToNextEntry() {

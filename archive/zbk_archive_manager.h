@@ -72,6 +72,12 @@ private:
     // Fills a new header with the records of the items, in their order, and the terminator.
     int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
+    // Whether the old archive ends with a valid integrity block (*sealed), so that the new
+    // one gets a fresh block; 12 when its block does not match its bytes.
+    int CheckOldIntegrity(bool* sealed);
+    int KeepSignatureRecord(ZbkEntryList* newList, const ZbkEntryList& oldList);
+    // Where the loaded archive's entry data end.
+    uint64_t DataEnd() const;
     void IndexOldEntries(OldEntries* old);
     static void SortByName(std::vector<RebuildItem>* items);
     // A record for a file to pack, or *out null when the path is missing or a folder.
@@ -88,6 +94,8 @@ private:
     template <typename Record>
     int FillHeader(Record* headerData);
     void MoveToNextEntry();
+    // PK_TEST: moves on, and checks the integrity block with the last entry.
+    int TestEntry();
     int64_t CurrentDataOffset();
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);
 

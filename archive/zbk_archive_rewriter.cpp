@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/entry_data_writer.h"
+#include "archive/integrity_block.h"
 #include "archive/zbk_archive_manager.h"
 #include "common/replacement_file.h"
 #include "common/string_utils.h"
@@ -130,9 +131,12 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
         items.push_back({name.c_str(), -1, SourcePathOf(srcPath, name.substr(subPath.size()))});
     SortByName(&items);
 
+    bool sealed = false;
+    if (int r = CheckOldIntegrity(&sealed)) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
     int result = WriteUpdatedArchive(temp.File(), packedFile, items, old, newList);
+    if (result == E_SUCCESS && sealed) result = AppendIntegrityBlock(temp.File());
     if (result == E_SUCCESS) result = ReplaceArchive(temp, packedFile, newList);
     if (result != E_SUCCESS) {
         delete newList;
@@ -209,6 +213,15 @@ int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, c
     return newList->SaveHeader(out);
 }
 
+int CZbkArchiveManager::CheckOldIntegrity(bool* sealed) {
+    IntegrityState state;
+    if (int r = ReadIntegrityState(m_archiveFile, DataEnd(), &state)) return r;
+    // A fresh digest over bytes that no longer match the old one would make damage look sound.
+    if (state == IntegrityState::Mismatch) return E_BAD_DATA;
+    *sealed = state == IntegrityState::Valid;
+    return E_SUCCESS;
+}
+
 int CZbkArchiveManager::ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList) {
     // The old archive must be closed before it can be replaced on Windows.
     if (m_archiveFile) std::fclose(m_archiveFile);
@@ -242,9 +255,12 @@ int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& delete
         if (!doomed.count(kept.name)) items.push_back(kept);
     if (items.size() == old.sorted.size()) return E_SUCCESS; // nothing to delete: archive untouched
 
+    bool sealed = false;
+    if (int r = CheckOldIntegrity(&sealed)) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
     int result = WriteReducedArchive(temp.File(), items, old, newList);
+    if (result == E_SUCCESS && sealed) result = AppendIntegrityBlock(temp.File());
     if (result == E_SUCCESS) result = ReplaceArchive(temp, packedFile, newList);
     if (result != E_SUCCESS) {
         delete newList;

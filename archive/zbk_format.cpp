@@ -214,6 +214,18 @@ void ZbkEntryList::SetSignatureBlock(const StringList* list) {
     if (signatureBlock) std::memcpy(signatureBlock, list->buffer, static_cast<size_t>(list->size));
 }
 
+bool ZbkEntryList::CopySignatureBlock(const ZbkEntryList& from) {
+    std::free(signatureBlock);
+    signatureBlock = nullptr;
+    signatureLength = 0;
+    if (!from.signatureBlock || from.signatureLength < 1) return true;
+    signatureBlock = static_cast<char*>(std::malloc(static_cast<size_t>(from.signatureLength)));
+    if (!signatureBlock) return false;
+    std::memcpy(signatureBlock, from.signatureBlock, static_cast<size_t>(from.signatureLength));
+    signatureLength = from.signatureLength;
+    return true;
+}
+
 StringList* ZbkEntryList::SignatureStrings() const {
     if (!signatureBlock || signatureLength < 1) return nullptr;
     // Walk within the block first: a block that does not end in its empty string is not read past its end.

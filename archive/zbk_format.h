@@ -58,6 +58,8 @@ struct ZbkEntryList {
     int64_t DataOffset(int i) const;
     uint64_t TotalDataSize() const;
     void SetSignatureBlock(const StringList* list);
+    // The other list's block byte for byte; false when there is no memory for it.
+    bool CopySignatureBlock(const ZbkEntryList& from);
     // A new list of the signature block's strings (the caller deletes it), or null.
     StringList* SignatureStrings() const;
     void ClearEntries();

@@ -1,5 +1,6 @@
 #include "tests/support/zbk_writer.h"
 
+#include "common/sha1.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_stream_encoder.h"
 
@@ -62,7 +63,7 @@ TestArchive& TestArchive::Signed(const std::vector<unsigned char>& block) {
 std::vector<unsigned char> TestArchive::Bytes() const {
     std::vector<unsigned char> out;
     if (signature) {
-        PutRecord(out, "", kZbkVersion, 0, 0, 0, 0);
+        PutRecord(out, "", kZbkVersion, 0, 0, signatureTimeStamp, 0);
         out.insert(out.end(), signatureBlock.begin(), signatureBlock.end());
     }
     for (const TestRecord& r : records) {
@@ -74,6 +75,13 @@ std::vector<unsigned char> TestArchive::Bytes() const {
     if (terminator) PutRecord(out, "", terminatorMethod, 0, 0, 0, 0);
     for (const TestRecord& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
     out.insert(out.end(), trailing.begin(), trailing.end());
+    if (sealed) {
+        Sha1 sha;
+        sha.Update(out.data(), out.size());
+        Sha1Digest digest = sha.Final();
+        out.push_back(0);
+        out.insert(out.end(), digest.begin(), digest.end());
+    }
     return out;
 }
 

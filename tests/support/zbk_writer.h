@@ -29,7 +29,9 @@ struct TestArchive {
     std::vector<TestRecord> records;
     bool terminator = true;
     uint32_t terminatorMethod = kZbkStored;
+    uint32_t signatureTimeStamp = 0;     // written into the signature record (archives from elsewhere)
     std::vector<unsigned char> trailing; // bytes behind the data area
+    bool sealed = false;                 // ends with the integrity block: 0, then the SHA-1 of all before
 
     // Adds a stored entry.
     TestArchive& Stored(const std::string& name, const std::vector<unsigned char>& data, uint32_t time = 0);

@@ -405,7 +405,7 @@ TEST_F(ArchiveUpdating, KeptRecordsAreCopiedByteForByte) {
     Source("m.txt", Text(10));
     ASSERT_EQ(Pack({"m.txt"}), 0);
     ProbedArchive a = ProbeArchive(Archive());
-    EXPECT_FALSE(a.signature); // the switch is off: the rewritten archive has none
+    EXPECT_EQ(a.signatureBlock, SignatureBlock({"Packer", "other"}));
     EXPECT_EQ(a.Names(), (std::vector<std::string>{"a.bin", "m.txt", "z.txt"}));
     EXPECT_EQ(a.records[2].method, kZbkCompressed);
     EXPECT_EQ(a.records[2].timeStamp, 1234u);
@@ -424,7 +424,8 @@ TEST_F(ArchiveUpdating, SignatureRecordOfARewrittenArchive) {
         bool signature;
         Bytes block;
     } cases[] = {
-        {"off drops it", false, true, true, false, {}},
+        {"off keeps it", false, false, true, true, SignatureBlock({"Old", "one", "three"})},
+        {"off with nothing to keep", false, true, false, false, {}},
         {"kept block", true, true, true, true, SignatureBlock({"Old", "one", "three"})},
         {"nothing to keep", true, true, false, true, SignatureBlock({"Packer", "kyrzbk"})},
         {"configured block", true, false, true, true, SignatureBlock({"Packer", "kyrzbk"})},
@@ -594,6 +595,85 @@ TEST_F(ArchiveDeleting, AFailedDeletionLeavesTheOldArchive) {
         EXPECT_EQ(Delete({"old.dat"}), f.result);
         ClearIoFaults();
         ExpectUnchanged();
+    }
+}
+
+// Archives of the second game: a header block that names the folder of every file, and an
+// integrity block at the end. Every kind of rewrite keeps the one and renews the other.
+class ArchiveRewriting : public ArchiveWriting {
+protected:
+    static TestArchive GameArchive(bool withHeaderBlock, bool sealed) {
+        TestArchive a;
+        if (withHeaderBlock) {
+            a.Signed(SignatureBlock({"prefix", "my\\mod\\data", "Packer", "other", "version", "3"}));
+            a.signatureTimeStamp = 0x5F5E1000;
+        }
+        a.Stored("b.bin", Text(70000, 'b'), 5); // large enough to be copied inside the kernel
+        a.Compressed("c.txt", std::string(5000, 'c') + "end", 6);
+        a.Stored("d.bin", Text(3, 'd'), 7);
+        a.sealed = sealed;
+        return a;
+    }
+};
+
+TEST_F(ArchiveRewriting, EveryChangeKeepsTheHeaderBlockAndRenewsTheIntegrityBlock) {
+    struct Change {
+        const char* what;
+        std::function<int()> run;
+        std::vector<std::string> names;
+    } changes[] = {
+        {"delete", [this] { return Delete({"c.txt"}); }, {"b.bin", "d.bin"}},
+        {"add", [this] { return Pack({"a.txt"}); }, {"a.txt", "b.bin", "c.txt", "d.bin"}},
+        {"replace", [this] { return Pack({"B.BIN"}); }, {"B.BIN", "c.txt", "d.bin"}},
+        {"move in", [this] { return Pack({"a.txt"}, nullptr, PK_PACK_MOVE_FILES); }, {"a.txt", "b.bin", "c.txt", "d.bin"}},
+    };
+    for (bool withHeaderBlock : {false, true}) {
+        for (bool sealed : {false, true}) {
+            for (const Change& c : changes) {
+                SCOPED_TRACE(std::string(c.what) + (withHeaderBlock ? ", header block" : "") + (sealed ? ", sealed" : ""));
+                Source("a.txt", Text(300, 'a'));
+                Source("B.BIN", Text(100, 'n'));
+                TestArchive old = GameArchive(withHeaderBlock, sealed);
+                WriteZbkArchive(Archive(), old);
+                ASSERT_EQ(c.run(), 0);
+                ProbedArchive a = ProbeArchive(Archive());
+                ASSERT_TRUE(a.ok);
+                EXPECT_EQ(a.Names(), c.names);
+                size_t kept = withHeaderBlock ? 21 + old.signatureBlock.size() : 0;
+                Bytes oldBytes = old.Bytes();
+                EXPECT_EQ(Bytes(a.header.begin(), a.header.begin() + static_cast<long>(kept)),
+                          Bytes(oldBytes.begin(), oldBytes.begin() + static_cast<long>(kept)));
+                EXPECT_EQ(a.signature, withHeaderBlock);
+                EXPECT_EQ(a.trailing.size(), sealed ? 21u : 0u);
+                EXPECT_EQ(a.sealValid, sealed);
+                EXPECT_EQ(ExtractThroughExports(Archive()).size(), c.names.size());
+                EXPECT_EQ(TestThroughExports(Archive()), std::vector<int>(c.names.size(), 0));
+            }
+        }
+    }
+}
+
+TEST_F(ArchiveRewriting, DamageUnderTheIntegrityBlockIsReportedAndRefused) {
+    TestArchive game = GameArchive(true, true);
+    const Bytes sound = game.Bytes();
+    Source("a.txt", Text(300, 'a'));
+    struct Damage {
+        const char* what;
+        size_t at;
+    } damages[] = {
+        {"a byte inside a stored entry, which has no checksum", game.DataOffset(0) + 30000},
+        {"a byte of the digest", sound.size() - 5},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        Bytes bad = sound;
+        bad[d.at] ^= 0x20;
+        WriteFileBytes(Archive(), bad);
+        EXPECT_EQ(TestThroughExports(Archive()), (std::vector<int>{0, 0, E_BAD_DATA}));
+        EXPECT_EQ(Delete({"d.bin"}), E_BAD_DATA);
+        EXPECT_EQ(Pack({"a.txt"}), E_BAD_DATA);
+        EXPECT_EQ(ReadFileBytes(Archive()), bad);
+        EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
     }
 }
 

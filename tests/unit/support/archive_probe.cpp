@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/sha1.h"
 #include "frame/exports.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/zbk_writer.h"
@@ -53,35 +54,66 @@ ProbedArchive ProbeArchive(const std::string& path) {
         if (r.name.empty()) break;
         out.records.push_back(r);
     }
+    uint64_t dataEnd = at;
+    for (const ProbedRecord& r : out.records) dataEnd += r.dataSize;
+    if (dataEnd > b.size()) return out;
+    out.header.assign(b.begin(), b.begin() + static_cast<long>(at));
+    out.trailing.assign(b.begin() + static_cast<long>(dataEnd), b.end());
+    if (out.trailing.size() == 21 && out.trailing[0] == 0) {
+        Sha1 sha;
+        sha.Update(b.data(), static_cast<size_t>(dataEnd));
+        Sha1Digest digest = sha.Final();
+        out.sealValid = std::equal(digest.begin(), digest.end(), out.trailing.begin() + 1);
+    }
     out.ok = true;
     return out;
 }
 
-std::map<std::string, std::vector<unsigned char>> ExtractThroughExports(const std::string& path) {
-    std::map<std::string, std::vector<unsigned char>> entries;
+namespace {
+
+// Opens the archive through the exports and hands each entry's header to `process`, which
+// returns ProcessFile's result; false when the archive does not open.
+template <typename Process>
+bool WalkThroughExports(const std::string& path, int openMode, Process process) {
     std::vector<char> name(path.begin(), path.end());
     name.push_back(0);
     tOpenArchiveData open = {};
     open.ArcName = name.data();
-    open.OpenMode = PK_OM_EXTRACT;
+    open.OpenMode = openMode;
     void* handle = OpenArchive(&open);
-    if (!handle) return entries;
+    if (!handle) return false;
+    tHeaderData header;
+    while (std::memset(&header, 0, sizeof header), ReadHeader(handle, &header) == 0)
+        if (!process(handle, header)) break;
+    CloseArchive(handle);
+    return true;
+}
+
+} // namespace
+
+std::map<std::string, std::vector<unsigned char>> ExtractThroughExports(const std::string& path) {
+    std::map<std::string, std::vector<unsigned char>> entries;
     TempDir scratch;
     std::string target = scratch.File("entry");
-    tHeaderData header;
     bool failed = false;
-    while (std::memset(&header, 0, sizeof header), ReadHeader(handle, &header) == 0) {
-        if (ProcessFile(handle, PK_EXTRACT, nullptr, &target[0]) != 0) {
-            failed = true;
-            break;
-        }
+    WalkThroughExports(path, PK_OM_EXTRACT, [&](void* handle, const tHeaderData& header) {
+        if (ProcessFile(handle, PK_EXTRACT, nullptr, &target[0]) != 0) return !(failed = true);
         std::string stored = header.FileName;
         std::replace(stored.begin(), stored.end(), '/', '\\');
         entries[stored] = ReadFileBytes(target);
-    }
-    CloseArchive(handle);
+        return true;
+    });
     if (failed) entries.clear();
     return entries;
+}
+
+std::vector<int> TestThroughExports(const std::string& path) {
+    std::vector<int> codes;
+    WalkThroughExports(path, PK_OM_EXTRACT, [&](void* handle, const tHeaderData&) {
+        codes.push_back(ProcessFile(handle, PK_TEST, nullptr, nullptr));
+        return true;
+    });
+    return codes;
 }
 
 std::vector<std::string> FolderListing(const std::string& dir) {

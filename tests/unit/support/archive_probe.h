@@ -20,6 +20,10 @@ struct ProbedArchive {
     bool signature = false;
     std::vector<unsigned char> signatureBlock;
     std::vector<ProbedRecord> records; // file records only, in file order
+    std::vector<unsigned char> header;   // the header's bytes, signature record and block included
+    std::vector<unsigned char> trailing; // bytes behind the last entry's data
+    // trailing is an integrity block whose digest matches the bytes before it.
+    bool sealValid = false;
     std::vector<std::string> Names() const;
 };
 
@@ -28,5 +32,8 @@ ProbedArchive ProbeArchive(const std::string& path);
 // Every entry's bytes, by name as stored (with '\\'), extracted through the plug-in's exports; an empty
 // map when the archive does not open or an extraction fails.
 std::map<std::string, std::vector<unsigned char>> ExtractThroughExports(const std::string& path);
+// ProcessFile(PK_TEST)'s result for every entry in order, as the file manager tests an
+// archive; empty when it does not open.
+std::vector<int> TestThroughExports(const std::string& path);
 // Names of the files directly in a folder.
 std::vector<std::string> FolderListing(const std::string& dir);
