@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "tools/archive_session.h"
 #include "tools/host.h"
+#include "tools/json_text.h"
 #include "tools/progress.h"
 
 namespace {
@@ -17,44 +18,17 @@ std::string FormatDosTime(uint32_t v) {
     return text;
 }
 
-// The plug-in gives the time in the form its host reads. Seconds are shown even, as the
-// packed form keeps them, so that every build lists an archive alike.
+// The plug-in gives the time in the form its host reads: Unix seconds keep the archive's
+// exact second, the packed form of the Windows builds only even ones.
 std::string FormatHostTime(int fileTime) {
     uint32_t v = static_cast<uint32_t>(fileTime);
     if (!platform::HostTimeIsUnixSeconds()) return FormatDosTime(v);
     struct tm t;
     if (!platform::ToLocalTime(static_cast<int64_t>(v), &t)) return "????-??-?? ??:??:??";
-    char text[32];
+    char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min, t.tm_sec / 2 * 2);
+                  t.tm_hour, t.tm_min, t.tm_sec);
     return text;
-}
-
-// Names are bytes in the archive's code page; only what JSON forbids is escaped, so bytes
-// from 0x80 on pass through unchanged.
-std::string JsonString(const char* s) {
-    std::string out = "\"";
-    for (; *s; ++s) {
-        unsigned char c = static_cast<unsigned char>(*s);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 int List(HostContext& ctx, const std::vector<std::string>& args) {

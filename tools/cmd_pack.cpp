@@ -1,5 +1,8 @@
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,12 +24,22 @@ const char kPackHelp[] =
     "options:\n"
     "  --sub-path PATH  store the files below the folder PATH inside the archive\n"
     "  --move           delete the source files once the archive is written (folders stay)\n"
+    "  --property KEY=VALUE\n"
+    "                   a new archive's header block holds KEY and VALUE (for the games'\n"
+    "                   folder of every file: prefix=my\\mod\\data). The plug-in takes it\n"
+    "                   through its settings (ForceZbkSignature on, KeepOriginalSignatureSuffix\n"
+    "                   off, ZbkSignatureSuffixKey, ZbkSignatureSuffixValue), which hold one\n"
+    "                   pair: give it once. Refused for an existing archive, which keeps the\n"
+    "                   header block it has.\n"
     "  --threads N      compress on N threads (1: one file after the other on the calling\n"
     "                   thread); default one per available core. Passed to the plug-in as\n"
     "                   the environment variable KYRZBK_THREADS, which it reads at each pack.\n"
     "                   The archive's bytes are the same for every N.\n"
     "\n"
     "The archive is written beside its name and renamed into place only when complete.\n"
+    "An existing archive keeps its header block (the games' folder prefix) byte for byte,\n"
+    "and one that ends with an integrity block gets a fresh one; one whose block does not\n"
+    "match its bytes is left as it is, with 12.\n"
     "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
     "configuration file 24. A file whose name holds '\\' (possible on Linux) cannot be\n"
     "stored under its name: the command names it, packs nothing and gives 24.\n"
@@ -74,13 +87,75 @@ void ReportUnstorableName(const std::string& srcDir, const std::vector<std::stri
     }
 }
 
+// The lines of the first settings section of the plug-in in a settings file, as the
+// plug-in reads them; none when there is no such file or section.
+std::string OwnSectionLines(const std::string& iniPath) {
+    std::string lines;
+    if (iniPath.empty()) return lines;
+    std::unique_ptr<FILE, int (*)(FILE*)> in(platform::OpenFile(iniPath.c_str(), "rb"), std::fclose);
+    if (!in) return lines;
+    bool inSection = false;
+    char line[4096];
+    while (std::fgets(line, sizeof line, in.get())) {
+        std::string text = line;
+        size_t first = text.find_first_not_of(" \t");
+        if (first != std::string::npos && text[first] == '[') {
+            if (inSection) break;
+            size_t close = text.find(']', first);
+            inSection = close != std::string::npos && text.substr(first + 1, close - first - 1) == "KYRZBK_HLV";
+        } else if (inSection) {
+            lines += text;
+            if (text.back() != '\n') lines += "\r\n";
+        }
+    }
+    return lines;
+}
+
+// A settings file for this run: the user's settings, then the signature switches and the
+// one key and value they hold. Empty when no file can be written.
+std::string SettingsWithProperty(const std::string& iniPath, const std::string& key, const std::string& value) {
+    std::error_code ec;
+    std::string folder = std::filesystem::temp_directory_path(ec).u8string();
+    std::string path;
+    FILE* out = ec ? nullptr : platform::CreateUniqueFile(folder, "kyrzbk-settings", &path);
+    if (!out) return std::string();
+    std::string text = "[KYRZBK_HLV]\r\n" + OwnSectionLines(iniPath) +
+                       "ForceZbkSignature=1\r\nKeepOriginalSignatureSuffix=0\r\nZbkSignatureSuffixKey=" + key +
+                       "\r\nZbkSignatureSuffixValue=" + value + "\r\n";
+    bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (std::fclose(out) != 0 || !written) {
+        platform::DeleteFileAt(path.c_str());
+        return std::string();
+    }
+    return path;
+}
+
+// KEY=VALUE as the settings can hold it: both non-empty, without blanks at either end
+// (the settings file trims them) or line breaks; an error text otherwise.
+std::string SplitProperty(const std::string& pair, std::string* key, std::string* value) {
+    size_t equals = pair.find('=');
+    if (equals == std::string::npos) return "--property needs KEY=VALUE";
+    *key = pair.substr(0, equals);
+    *value = pair.substr(equals + 1);
+    for (const std::string* part : {key, value}) {
+        if (part->empty()) return "--property needs a KEY and a VALUE that are not empty";
+        if (part->find_first_of("\r\n") != std::string::npos) return "--property cannot hold a line break";
+        if (std::isspace(static_cast<unsigned char>(part->front())) ||
+            std::isspace(static_cast<unsigned char>(part->back())))
+            return "--property: KEY and VALUE cannot begin or end with a blank";
+    }
+    return std::string();
+}
+
 int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     std::string subPath;
     bool move = false;
     std::string threads;
+    std::vector<std::string> properties;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--sub-path" && i + 1 < args.size()) subPath = args[++i];
+        else if (args[i] == "--property" && i + 1 < args.size()) properties.push_back(args[++i]);
         else if (args[i] == "--move") move = true;
         else if (args[i] == "--threads" && i + 1 < args.size()) threads = args[++i];
         else if (args[i].size() > 1 && args[i][0] == '-' && args[i] != "-") return UsageError("unknown option " + args[i]);
@@ -95,6 +170,16 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     }
     std::string archive = positional[0];
     std::string srcDir = positional[1];
+    std::string propertyKey, propertyValue;
+    if (properties.size() > 1) return UsageError("--property: the settings hold one KEY=VALUE pair");
+    if (!properties.empty()) {
+        std::string error = SplitProperty(properties[0], &propertyKey, &propertyValue);
+        if (!error.empty()) return UsageError(error);
+        platform::FoundFile existing;
+        // Given to an existing archive, it would replace the header block the games read.
+        if (platform::FindFile(archive.c_str(), &existing))
+            return UsageError("--property sets the header of a new archive; " + archive + " exists and keeps its own");
+    }
     if (!platform::IsSeparator(srcDir.back())) srcDir += platform::HostSeparator();
     platform::FoundFile dir;
     if (!platform::FindFile(positional[1].c_str(), &dir) || !(dir.attrib & platform::kAttrDirectory))
@@ -117,8 +202,15 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
+    std::string settings;
+    if (!propertyKey.empty()) {
+        settings = SettingsWithProperty(ctx.iniPath, propertyKey, propertyValue);
+        if (settings.empty()) return ReportFailure("temporary settings file", E_ECREATE);
+        ctx.api->SetDefaultParams(settings);
+    }
     int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
+    if (!settings.empty()) platform::DeleteFileAt(settings.c_str());
     if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
     return result ? ReportFailure(archive, result) : 0;
 }
@@ -142,12 +234,15 @@ const char kDeleteHelp[] =
     "matches nothing is no error.\n"
     "\n"
     "The archive is rewritten beside the old one and replaces it only when complete; when\n"
-    "no entry matches, it is left untouched.\n"
+    "no entry matches, it is left untouched. It keeps its header block and integrity\n"
+    "block as pack does.\n"
     "\n"
     "example:\n"
     "  kyrzbk delete demo.zbk docs/welcome.html code/\n";
 
-HostCommandRegistration packRegistration({30, "pack", "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move] [--threads N]",
+HostCommandRegistration packRegistration({30, "pack",
+                                          "ARCHIVE SRCDIR [NAME...] [--sub-path PATH] [--move] [--threads N] "
+                                          "[--property KEY=VALUE]",
                                           "create an archive, or add files to one", Pack, kPackHelp});
 HostCommandRegistration deleteRegistration({40, "delete", "ARCHIVE NAME...", "delete entries from an archive",
                                             Delete, kDeleteHelp});

@@ -105,6 +105,36 @@ TEST_F(PackCommands, NamedFilesUpdateAndDelete) {
     EXPECT_EQ(Host({"verify", archive}).status, 0);
 }
 
+TEST_F(PackCommands, PropertySetsTheHeaderOfANewArchiveOnly) {
+    std::string prefix = "{\"key\": \"prefix\", \"value\": \"my\\\\mod\\\\data\"}";
+    struct Call {
+        std::vector<std::string> args;
+        int status;
+    } refused[] = {
+        {{"pack", archive, dir.File("src"), "--property", "a=b", "--property", "c=d"}, 2},
+        {{"pack", archive, dir.File("src"), "--property", "no pair"}, 2},
+        {{"pack", archive, dir.File("src"), "--property", "key="}, 2},
+    };
+    for (const Call& c : refused) EXPECT_EQ(Host(c.args).status, c.status) << c.args.back();
+    EXPECT_FALSE(FileExists(archive));
+
+    HostRun pack = Host({"pack", archive, dir.File("src"), "readme.txt", "--property", "prefix=my\\mod\\data"});
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    auto before = ReadFileBytes(archive);
+    HostRun again = Host({"pack", archive, dir.File("src"), "data", "--property", "prefix=other"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("exists"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadFileBytes(archive), before);
+
+    // Updates and deletions keep the block the games read.
+    ASSERT_EQ(Host({"pack", archive, dir.File("src"), "data"}).status, 0);
+    ASSERT_EQ(Host({"delete", archive, "readme.txt"}).status, 0);
+    HostRun info = Host({"info", "--json", archive});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("\"properties\": [" + prefix + "]"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"entries\": 4"), std::string::npos) << info.out;
+}
+
 TEST_F(PackCommands, EveryThreadCountWritesTheSameArchive) {
     for (int i = 0; i < 40; ++i) source["many/f" + std::to_string(i) + ".txt"] = Pattern(500 + 300 * i, 10 + i);
     WriteTree(dir.File("src"), source);

@@ -17,9 +17,10 @@ std::string LocalTime(unsigned seconds) {
     time_t t = static_cast<time_t>(seconds);
     struct tm local = *std::localtime(&t);
     char text[64];
-    // DOS times keep even seconds only.
+    // The packed form of the Windows builds keeps even seconds only; Unix seconds keep all.
+    int second = platform::HostTimeIsUnixSeconds() ? local.tm_sec : local.tm_sec / 2 * 2;
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec / 2 * 2);
+                  local.tm_mday, local.tm_hour, local.tm_min, second);
     return text;
 }
 
@@ -74,7 +75,7 @@ TEST_F(ZbkCommands, ListJsonEscapesNamesAndDecodesTimes) {
 }
 
 TEST_F(ZbkCommands, TimesSurviveListingAndExtraction) {
-    // Time stamps are unsigned and reach past 2038; odd seconds are listed even.
+    // Time stamps are unsigned and reach past 2038; odd seconds are listed as the host's form keeps them.
     TestArchive layout;
     layout.Stored("late.txt", "late", 4000000001u).Compressed("early.txt", std::string(2000, 'e'), 1600000000);
     std::string archive = Write(layout);
@@ -184,8 +185,48 @@ TEST_F(ZbkCommands, VerifyReportsEachFailingEntry) {
     EXPECT_TRUE(Contains(bad.out, "4 entries verified, 3 failed")) << bad.out;
 }
 
+TEST_F(ZbkCommands, InfoAndVerifyReadTheHeaderBlockAndTheIntegrityBlock) {
+    TestArchive plain;
+    plain.Stored("a.bin", std::string(3000, 'a')).Compressed("b.txt", std::string(2000, 'b'));
+    TestArchive game = plain;
+    game.Signed(SignatureBlock({"prefix", "my\\mod\\data", "Packer", "other"}));
+    game.sealed = true;
+    std::vector<unsigned char> damaged = game.Bytes();
+    damaged[game.DataOffset(0) + 1000] ^= 1; // inside the stored entry, which has no checksum
+    WriteFileBytes(dir.File("damaged.zbk"), damaged);
+    struct Case {
+        std::string archive;
+        std::string json;
+        int verifyStatus;
+    } cases[] = {
+        {Write(plain, "plain.zbk"),
+         "{\"headerBlock\": false, \"properties\": [], \"entries\": 2, \"stored\": {\"count\": 1, \"bytes\": 3000}, "
+         "\"compressed\": {\"count\": 1, \"packedBytes\": " + std::to_string(plain.records[1].data.size()) +
+             ", \"unpackedBytes\": 2000}, \"integrity\": \"none\"}",
+         0},
+        {Write(game, "game.zbk"),
+         "\"properties\": [{\"key\": \"prefix\", \"value\": \"my\\\\mod\\\\data\"}, {\"key\": \"Packer\", \"value\": "
+         "\"other\"}], \"entries\": 2",
+         0},
+        {Write(game, "sealed.zbk"), "\"integrity\": \"valid\"}", 0},
+        {dir.File("damaged.zbk"), "\"integrity\": \"mismatch\"}", 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive);
+        HostRun info = RunHostCommand({"info", "--json", c.archive});
+        EXPECT_EQ(info.status, 0) << info.err;
+        EXPECT_TRUE(Contains(info.out, c.json)) << info.out;
+        HostRun verify = RunHostCommand({"--quiet", "verify", c.archive});
+        EXPECT_EQ(verify.status, c.verifyStatus) << verify.err;
+        EXPECT_EQ(Contains(verify.err, "integrity block at the end does not match"), c.verifyStatus == 12) << verify.err;
+    }
+    HostRun text = RunHostCommand({"info", dir.File("game.zbk")});
+    EXPECT_TRUE(Contains(text.out, "header block:    prefix = my\\mod\\data\n")) << text.out;
+    EXPECT_EQ(RunHostCommand({"info", dir.File("missing.zbk")}).status, 15);
+}
+
 TEST_F(ZbkCommands, CommandsDescribeThemselves) {
-    for (const char* command : {"list", "extract", "verify"}) {
+    for (const char* command : {"list", "extract", "verify", "info"}) {
         SCOPED_TRACE(command);
         HostRun run = RunHostCommand({command, "--help"});
         EXPECT_EQ(run.status, 0);
