@@ -1,5 +1,5 @@
-// Bytes as an archive file: recognise, open, list and extract every entry through the
-// exported functions, as the file manager would.
+// Bytes as an archive file: recognise, open, list, extract and test every entry through
+// the exported functions, as the file manager would, then delete the first entry.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,12 +35,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     open.ArcName = &archive[0];
     open.OpenMode = PK_OM_EXTRACT;
     void* handle = OpenArchive(&open);
+    std::string firstName;
     if (handle) {
         SetProcessDataProc(handle, Progress);
         tHeaderData header;
-        for (int i = 0; i < 100000 && ReadHeader(handle, &header) == 0; ++i)
+        for (int i = 0; i < 100000 && ReadHeader(handle, &header) == 0; ++i) {
+            if (i == 0) firstName = header.FileName;
             ProcessFile(handle, i % 3 == 2 ? PK_SKIP : PK_EXTRACT, nullptr, &target[0]);
+        }
         CloseArchive(handle);
+    }
+    // The file manager's test checks the integrity block with the last entry.
+    if ((handle = OpenArchive(&open))) {
+        tHeaderData header;
+        for (int i = 0; i < 100000 && ReadHeader(handle, &header) == 0; ++i) ProcessFile(handle, PK_TEST, nullptr, nullptr);
+        CloseArchive(handle);
+    }
+    // A deletion rewrites the rest: header block kept, integrity block checked and renewed.
+    if (!firstName.empty()) {
+        firstName.push_back(0);
+        SetProcessDataProc(reinterpret_cast<void*>(-1), Progress);
+        DeleteFiles(&archive[0], &firstName[0]);
     }
     std::remove(target.c_str());
     return 0;

@@ -60,6 +60,10 @@ std::vector<std::pair<std::string, std::vector<unsigned char>>> ArchiveSeeds() {
     mixed.Stored("dir/a.txt", "stored data").Compressed("b.txt", IntroText()).Stored("empty", "");
     TestArchive badSum = mixed;
     badSum.records[1].data.back() ^= 0x55;
+    TestArchive sealed = mixed;
+    sealed.Signed(SignatureBlock({"prefix", "my\\mod", "Packer", "other"})).sealed = true;
+    std::vector<unsigned char> badSeal = sealed.Bytes();
+    badSeal[sealed.DataOffset(0)] ^= 1;
     return {
         {"empty", std::vector<unsigned char>(21, 0)},
         {"one-stored", one.Bytes()},
@@ -68,6 +72,8 @@ std::vector<std::pair<std::string, std::vector<unsigned char>>> ArchiveSeeds() {
         {"bad-checksum", badSum.Bytes()},
         {"short-data", DropTail(one.Bytes(), 1)},
         {"signature-only", TestArchive().Signed(SignatureBlock({"k", "v"})).Bytes()},
+        {"sealed", sealed.Bytes()},
+        {"seal-mismatch", badSeal},
     };
 }
 
