@@ -117,18 +117,31 @@ confirm_dialog() {
 host_listing() { "$host" --quiet --plugin "$plugin" list "$1" | awk 'NR > 1 && $3 ~ /-/ { print $3, $4, $5 }'; }
 
 # --- The scene: an archive with files of known times, a configuration file, a folder to
-# pack, and a file to copy in. Times are even seconds: both builds' dates agree on them.
+# pack, and a file to copy in. Some times have odd seconds, which the file manager shows
+# as the archive holds them. The archive carries a header block and ends with an integrity
+# block, as the second game's archives do: the changes made in the file manager keep both.
 mkdir -p "$work/seed/sub" "$work/arc" "$work/right" "$work/config" "$work/home" "$work/tmp"
 printf 'first file\n' >"$work/seed/alpha.txt"
 head -c 70000 /dev/urandom >"$work/seed/beta.dat"
 for i in $(seq 400); do echo "$i,row $i,$((i * 7))"; done >"$work/seed/gamma.csv"
 printf 'below a folder\n' >"$work/seed/sub/delta.txt"
-touch -d '2001-02-03 04:05:06 UTC' "$work/seed/alpha.txt"
+touch -d '2001-02-03 04:05:07 UTC' "$work/seed/alpha.txt"
 touch -d '2023-11-14 22:13:20 UTC' "$work/seed/beta.dat"
 touch -d '2037-12-31 23:59:58 UTC' "$work/seed/gamma.csv"
-touch -d '2015-06-07 08:09:10 UTC' "$work/seed/sub/delta.txt"
-"$host" --quiet --plugin "$plugin" pack "$work/arc/test.zbk" "$work/seed" >/dev/null ||
+touch -d '2015-06-07 08:09:11 UTC' "$work/seed/sub/delta.txt"
+"$host" --quiet --plugin "$plugin" pack "$work/arc/test.zbk" "$work/seed" --property 'prefix=game\data' >/dev/null &&
+    python3 -c 'import hashlib, sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[1], "ab").write(b"\0" + hashlib.sha1(data).digest())' "$work/arc/test.zbk" ||
     { fail "could not make the test archive"; finish; }
+# What a change must keep: the header block, and an integrity block that matches.
+kept_blocks='"properties": [{"key": "prefix", "value": "game\\data"}]'
+blocks_kept() {
+    local info
+    info="$("$host" --quiet --plugin "$plugin" info --json "$work/arc/test.zbk")"
+    [[ "$info" == *"$kept_blocks"* && "$info" == *'"integrity": "valid"'* ]] && pass "$1 keeps the header and integrity blocks" ||
+        fail "$1 lost the header or integrity block: $info"
+}
 cp "$source_dir/examples/tesk_config.bin" "$work/arc/"
 cp -r "$source_dir/examples/demo" "$work/arc/demo"
 printf 'copied in\n' >"$work/right/added.txt"
@@ -216,7 +229,7 @@ if cursor_to test.zbk; then
         shown="$(awk -F'\t' '$3 != "<DIR>" { print $4, ($2 == "" ? $1 : $1 "." $2) }' <<<"$details" | sort)"
         listed="$(host_listing "$work/arc/test.zbk" | awk '$3 !~ /\// { print $1, $2, $3 }' | sort)"
         expect_same "the file manager shows the dates kyrzbk list prints" "$listed" "$shown"
-        [[ "$listed" == *"2001-02-03 04:05:06 alpha.txt"* ]] || fail "unexpected listing: $listed"
+        [[ "$listed" == *"2001-02-03 04:05:07 alpha.txt"* ]] || fail "unexpected listing: $listed"
     else
         fail "the archive did not open: clipboard holds ${details:-nothing}"
     fi
@@ -251,6 +264,7 @@ if cursor_to alpha.txt; then
             "$(host_listing "$work/arc/test.zbk" | awk '{ print $3 }')"
         expect_same "no temporary file is left beside the archive" "demo tesk_config.bin test.zbk" \
             "$(ls "$work/arc" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
+        blocks_kept "the deletion"
         settle "deleting"
         shot deleted
     fi
@@ -267,6 +281,7 @@ if cursor_to added.txt; then
             "$host" --quiet --plugin "$plugin" extract "$work/arc/test.zbk" -C "$work/check" added.txt >/dev/null
             cmp -s "$work/right/added.txt" "$work/check/added.txt" && pass "a file copied into the archive" ||
                 fail "the file copied in differs"
+            blocks_kept "copying in"
         else
             fail "added.txt did not reach the archive"
         fi
