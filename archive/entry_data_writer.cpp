@@ -72,6 +72,7 @@ int EntryDataWriter::WriteBytes(const void* bytes, size_t n) {
     if (m_length + n >= kArchiveLengthLimit) return E_EWRITE;
     if (!WriteFully(m_archive, bytes, n)) return E_EWRITE;
     m_length += n;
+    if (m_follower) m_follower->Written(m_length);
     return E_SUCCESS;
 }
 
@@ -193,6 +194,7 @@ int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t co
         if (m_length + left >= kArchiveLengthLimit) return E_EWRITE;
         uint64_t copied = CopyInKernel(oldArchive, offset, m_archive, m_length, left);
         m_length += copied;
+        if (m_follower) m_follower->Written(m_length);
         offset += copied;
         left -= copied;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/compression_pool.h"
+#include "archive/integrity_block.h"
 #include "archive/zbk_format.h"
 #include "frame/wcx.h"
 
@@ -36,6 +37,8 @@ public:
     int CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t count);
 
     uint64_t Length() const { return m_length; }
+    // Tells the follower of every byte written from now on.
+    void Follow(DigestFollower* follower) { m_follower = follower; }
 
 private:
     int Report(const std::string& text, int count);
@@ -55,6 +58,7 @@ private:
     uint64_t m_windowStart = UINT64_MAX;
     uint64_t m_windowEnd = UINT64_MAX;
     std::unique_ptr<CompressionPool> m_pool; // null while nothing is planned
+    DigestFollower* m_follower = nullptr;
 };
 
 // The file on disk behind a name of the add list (archive separators): srcPath followed

@@ -12,6 +12,7 @@
 #include "common/string_list.h"
 #include "frame/archive_manager.h"
 
+class IntegrityRenewal;
 class ReplacementFile;
 
 class CZbkArchiveManager : public CKyrArchiveManager {
@@ -65,16 +66,15 @@ private:
     struct RebuildItem;
 
     int WriteNewArchive(FILE* out, const std::string& subPath, const std::string& srcPath, StringList& names);
-    int WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
-                            const OldEntries& old, ZbkEntryList* newList);
-    int WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
-                            ZbkEntryList* newList);
+    int WriteUpdatedArchive(ReplacementFile& temp, const char* packedFile, const std::vector<RebuildItem>& items,
+                            const OldEntries& old, ZbkEntryList* newList, IntegrityRenewal& renewal);
+    int WriteReducedArchive(ReplacementFile& temp, const std::vector<RebuildItem>& items, const OldEntries& old,
+                            ZbkEntryList* newList, IntegrityRenewal& renewal);
+    // Whether a file to add is to be compressed, so that its size is not known yet.
+    static bool AddsCompressedFile(const std::vector<RebuildItem>& items, const ZbkEntryList& newList);
     // Fills a new header with the records of the items, in their order, and the terminator.
     int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
-    // Whether the old archive ends with a valid integrity block (*sealed), so that the new
-    // one gets a fresh block; 12 when its block does not match its bytes.
-    int CheckOldIntegrity(bool* sealed);
     int KeepSignatureRecord(ZbkEntryList* newList, const ZbkEntryList& oldList);
     // Where the loaded archive's entry data end.
     uint64_t DataEnd() const;

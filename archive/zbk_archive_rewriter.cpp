@@ -131,12 +131,12 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
         items.push_back({name.c_str(), -1, SourcePathOf(srcPath, name.substr(subPath.size()))});
     SortByName(&items);
 
-    bool sealed = false;
-    if (int r = CheckOldIntegrity(&sealed)) return r;
+    IntegrityRenewal renewal;
+    if (int r = renewal.Start(packedFile, m_archiveFile, DataEnd())) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
-    int result = WriteUpdatedArchive(temp.File(), packedFile, items, old, newList);
-    if (result == E_SUCCESS && sealed) result = AppendIntegrityBlock(temp.File());
+    int result = WriteUpdatedArchive(temp, packedFile, items, old, newList, renewal);
+    if (result == E_SUCCESS) result = renewal.Finish(temp.File());
     if (result == E_SUCCESS) result = ReplaceArchive(temp, packedFile, newList);
     if (result != E_SUCCESS) {
         delete newList;
@@ -144,6 +144,15 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
     }
     if (flags & PK_PACK_MOVE_FILES) DeleteSources(srcPath, names);
     return E_SUCCESS;
+}
+
+bool CZbkArchiveManager::AddsCompressedFile(const std::vector<RebuildItem>& items, const ZbkEntryList& newList) {
+    int index = newList.FirstFileIndex();
+    for (const RebuildItem& item : items) {
+        const ZbkEntry& record = *newList.entries[index++];
+        if (item.oldIndex < 0 && record.packingMethod == MethodCompressed) return true;
+    }
+    return false;
 }
 
 int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList) {
@@ -173,16 +182,26 @@ int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items,
     return HeaderBytes(*newList) + known >= kArchiveLengthLimit ? E_EWRITE : E_SUCCESS;
 }
 
-int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, const std::vector<RebuildItem>& items,
-                                            const OldEntries& old, ZbkEntryList* newList) {
+int CZbkArchiveManager::WriteUpdatedArchive(ReplacementFile& temp, const char* packedFile,
+                                            const std::vector<RebuildItem>& items, const OldEntries& old,
+                                            ZbkEntryList* newList, IntegrityRenewal& renewal) {
+    FILE* out = temp.File();
     if (int r = AddSignatureRecord(newList, m_entries, E_NO_MEMORY)) return r;
     if (int r = AddRebuildRecords(items, newList)) return r;
     uint64_t headerBytes = HeaderBytes(*newList);
-    // The header is written last, into room reserved for it now.
-    if (!platform::ExtendFile(out, static_cast<int64_t>(headerBytes)) || std::fseek(out, 0, SEEK_END) != 0)
-        return E_EWRITE;
-
     EntryDataWriter writer(out, headerBytes, m_processDataProc, false);
+    // Where no file is to be compressed every size is known now: the header goes first, and
+    // the new digest can follow the writing. Otherwise the header is written last, into room
+    // reserved for it now.
+    bool headerFirst = !AddsCompressedFile(items, *newList);
+    DigestFollower* follower = headerFirst ? renewal.Follow(temp.TemporaryPath(), out) : nullptr;
+    if (follower) {
+        writer.Follow(follower);
+        if (int r = newList->SaveHeader(out)) return r;
+    } else if (!platform::ExtendFile(out, static_cast<int64_t>(headerBytes)) || std::fseek(out, 0, SEEK_END) != 0) {
+        return E_EWRITE;
+    }
+
     RebuildProgress progress(*newList);
     int index = newList->FirstFileIndex();
     for (const RebuildItem& item : items) {
@@ -210,16 +229,7 @@ int CZbkArchiveManager::WriteUpdatedArchive(FILE* out, const char* packedFile, c
     }
     std::string text = std::string("Rewriting archive header : ") + packedFile;
     if (!ReportProgress(text.c_str(), progress.Add(0))) return E_EABORTED;
-    return newList->SaveHeader(out);
-}
-
-int CZbkArchiveManager::CheckOldIntegrity(bool* sealed) {
-    IntegrityState state;
-    if (int r = ReadIntegrityState(m_archiveFile, DataEnd(), &state)) return r;
-    // A fresh digest over bytes that no longer match the old one would make damage look sound.
-    if (state == IntegrityState::Mismatch) return E_BAD_DATA;
-    *sealed = state == IntegrityState::Valid;
-    return E_SUCCESS;
+    return follower ? E_SUCCESS : newList->SaveHeader(out);
 }
 
 int CZbkArchiveManager::ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList) {
@@ -255,12 +265,12 @@ int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& delete
         if (!doomed.count(kept.name)) items.push_back(kept);
     if (items.size() == old.sorted.size()) return E_SUCCESS; // nothing to delete: archive untouched
 
-    bool sealed = false;
-    if (int r = CheckOldIntegrity(&sealed)) return r;
+    IntegrityRenewal renewal;
+    if (int r = renewal.Start(packedFile, m_archiveFile, DataEnd())) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
-    int result = WriteReducedArchive(temp.File(), items, old, newList);
-    if (result == E_SUCCESS && sealed) result = AppendIntegrityBlock(temp.File());
+    int result = WriteReducedArchive(temp, items, old, newList, renewal);
+    if (result == E_SUCCESS) result = renewal.Finish(temp.File());
     if (result == E_SUCCESS) result = ReplaceArchive(temp, packedFile, newList);
     if (result != E_SUCCESS) {
         delete newList;
@@ -270,12 +280,14 @@ int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& delete
     return E_SUCCESS;
 }
 
-int CZbkArchiveManager::WriteReducedArchive(FILE* out, const std::vector<RebuildItem>& items, const OldEntries& old,
-                                            ZbkEntryList* newList) {
+int CZbkArchiveManager::WriteReducedArchive(ReplacementFile& temp, const std::vector<RebuildItem>& items,
+                                            const OldEntries& old, ZbkEntryList* newList, IntegrityRenewal& renewal) {
+    FILE* out = temp.File();
     if (int r = AddSignatureRecord(newList, m_entries, E_ECREATE)) return r;
     if (int r = AddRebuildRecords(items, newList)) return r;
-    if (int r = newList->SaveHeader(out)) return r;
     EntryDataWriter writer(out, HeaderBytes(*newList), m_processDataProc, false);
+    if (DigestFollower* follower = renewal.Follow(temp.TemporaryPath(), out)) writer.Follow(follower);
+    if (int r = newList->SaveHeader(out)) return r;
     if (!writer.Ready()) return E_NO_MEMORY;
     RebuildProgress progress(*newList);
     const char* status = "File(s) deleted, reorganizing archive ...";

@@ -18,34 +18,55 @@ uint32_t LoadBE32(const unsigned char* p) {
            static_cast<uint32_t>(p[3]);
 }
 
+// One round: the schedule is kept in a ring of 16 words, each extended as it is needed.
+template <int Round>
+inline void PortableRound(uint32_t (&w)[16], uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e) {
+    uint32_t word;
+    if (Round < 16) {
+        word = w[Round];
+    } else {
+        word = Rotl(w[(Round + 13) & 15] ^ w[(Round + 8) & 15] ^ w[(Round + 2) & 15] ^ w[Round & 15], 1);
+        w[Round & 15] = word;
+    }
+    uint32_t f, k;
+    if (Round < 20) {
+        f = d ^ (b & (c ^ d));
+        k = 0x5A827999;
+    } else if (Round < 40) {
+        f = b ^ c ^ d;
+        k = 0x6ED9EBA1;
+    } else if (Round < 60) {
+        f = (b & c) | (d & (b | c));
+        k = 0x8F1BBCDC;
+    } else {
+        f = b ^ c ^ d;
+        k = 0xCA62C1D6;
+    }
+    e += Rotl(a, 5) + f + k + word;
+    b = Rotl(b, 30);
+}
+
+// Five rounds with the variables renamed instead of moved.
+template <int Round>
+inline void PortableFive(uint32_t (&w)[16], uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e) {
+    PortableRound<Round>(w, a, b, c, d, e);
+    PortableRound<Round + 1>(w, e, a, b, c, d);
+    PortableRound<Round + 2>(w, d, e, a, b, c);
+    PortableRound<Round + 3>(w, c, d, e, a, b);
+    PortableRound<Round + 4>(w, b, c, d, e, a);
+}
+
+template <int... Five>
+inline void PortableRounds(uint32_t (&w)[16], uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e) {
+    (PortableFive<Five * 5>(w, a, b, c, d, e), ...);
+}
+
 void PortableBlocks(uint32_t state[5], const unsigned char* data, size_t blocks) {
     for (; blocks > 0; --blocks, data += 64) {
-        uint32_t w[80];
+        uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBE32(data + 4 * i);
-        for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-        for (int i = 0; i < 80; ++i) {
-            uint32_t f, k;
-            if (i < 20) {
-                f = (b & c) | (~b & d);
-                k = 0x5A827999;
-            } else if (i < 40) {
-                f = b ^ c ^ d;
-                k = 0x6ED9EBA1;
-            } else if (i < 60) {
-                f = (b & c) | (b & d) | (c & d);
-                k = 0x8F1BBCDC;
-            } else {
-                f = b ^ c ^ d;
-                k = 0xCA62C1D6;
-            }
-            uint32_t t = Rotl(a, 5) + f + e + k + w[i];
-            e = d;
-            d = c;
-            c = Rotl(b, 30);
-            b = a;
-            a = t;
-        }
+        PortableRounds<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>(w, a, b, c, d, e);
         state[0] += a;
         state[1] += b;
         state[2] += c;

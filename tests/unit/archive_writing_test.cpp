@@ -653,6 +653,20 @@ TEST_F(ArchiveRewriting, EveryChangeKeepsTheHeaderBlockAndRenewsTheIntegrityBloc
     }
 }
 
+TEST_F(ArchiveRewriting, ADigestTakenWhileTheArchiveIsWrittenMatchesIt) {
+    // Large enough that the digest follows the writing in several steps.
+    TestArchive big;
+    for (char c : {'x', 'y', 'z'}) big.Stored(std::string(1, c) + ".bin", Text(9u << 20, c));
+    big.sealed = true;
+    WriteZbkArchive(Archive(), big);
+    Source("Y.BIN", Text(5u << 20, 'n'));
+    ASSERT_EQ(Pack({"Y.BIN"}), 0);
+    ASSERT_EQ(Delete({"x.bin"}), 0);
+    ProbedArchive a = ProbeArchive(Archive());
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"Y.BIN", "z.bin"}));
+    EXPECT_TRUE(a.sealValid);
+}
+
 TEST_F(ArchiveRewriting, DamageUnderTheIntegrityBlockIsReportedAndRefused) {
     TestArchive game = GameArchive(true, true);
     const Bytes sound = game.Bytes();
