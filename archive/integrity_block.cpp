@@ -169,6 +169,9 @@ int DigestFollower::Finish(Sha1Digest* digest) {
     if (length < 0) return E_EREAD;
     Publish(static_cast<uint64_t>(length), true);
     m_thread.join();
+    // Closed before the file is renamed: Windows refuses to move a file open elsewhere.
+    std::fclose(m_file);
+    m_file = nullptr;
     *digest = m_digest;
     return m_result;
 }
@@ -217,8 +220,9 @@ int IntegrityRenewal::Finish(FILE* out) {
     Sha1Digest digest;
     // Without a follower the digest takes a pass over the new file, while the old one may
     // still be checked on its own thread.
-    int result = m_follower.Following() ? m_follower.Finish(&digest) : AppendIntegrityBlock(out);
-    if (result == E_SUCCESS && m_follower.Following()) result = AppendIntegrityBlock(out, digest);
+    bool followed = m_follower.Following();
+    int result = followed ? m_follower.Finish(&digest) : AppendIntegrityBlock(out);
+    if (result == E_SUCCESS && followed) result = AppendIntegrityBlock(out, digest);
     // A fresh digest over bytes that no longer match the old one would make damage look sound.
     int checked = m_check.Finish();
     return checked ? checked : result;

@@ -608,9 +608,9 @@ protected:
             a.Signed(SignatureBlock({"prefix", "my\\mod\\data", "Packer", "other", "version", "3"}));
             a.signatureTimeStamp = 0x5F5E1000;
         }
-        a.Stored("b.bin", Text(70000, 'b'), 5); // large enough to be copied inside the kernel
+        a.Stored("b.dat", Text(70000, 'b'), 5); // large enough to be copied inside the kernel
         a.Compressed("c.txt", std::string(5000, 'c') + "end", 6);
-        a.Stored("d.bin", Text(3, 'd'), 7);
+        a.Stored("d.dat", Text(3, 'd'), 7);
         a.sealed = sealed;
         return a;
     }
@@ -622,17 +622,19 @@ TEST_F(ArchiveRewriting, EveryChangeKeepsTheHeaderBlockAndRenewsTheIntegrityBloc
         std::function<int()> run;
         std::vector<std::string> names;
     } changes[] = {
-        {"delete", [this] { return Delete({"c.txt"}); }, {"b.bin", "d.bin"}},
-        {"add", [this] { return Pack({"a.txt"}); }, {"a.txt", "b.bin", "c.txt", "d.bin"}},
-        {"replace", [this] { return Pack({"B.BIN"}); }, {"B.BIN", "c.txt", "d.bin"}},
-        {"move in", [this] { return Pack({"a.txt"}, nullptr, PK_PACK_MOVE_FILES); }, {"a.txt", "b.bin", "c.txt", "d.bin"}},
+        {"delete", [this] { return Delete({"c.txt"}); }, {"b.dat", "d.dat"}},
+        // A file to compress has no size yet, so the header is written last; a stored one
+        // lets it go first.
+        {"add to compress", [this] { return Pack({"a.txt"}); }, {"a.txt", "b.dat", "c.txt", "d.dat"}},
+        {"replace by a stored file", [this] { return Pack({"B.DAT"}); }, {"B.DAT", "c.txt", "d.dat"}},
+        {"move in", [this] { return Pack({"a.txt"}, nullptr, PK_PACK_MOVE_FILES); }, {"a.txt", "b.dat", "c.txt", "d.dat"}},
     };
     for (bool withHeaderBlock : {false, true}) {
         for (bool sealed : {false, true}) {
             for (const Change& c : changes) {
                 SCOPED_TRACE(std::string(c.what) + (withHeaderBlock ? ", header block" : "") + (sealed ? ", sealed" : ""));
                 Source("a.txt", Text(300, 'a'));
-                Source("B.BIN", Text(100, 'n'));
+                Source("B.DAT", Text(100, 'n'));
                 TestArchive old = GameArchive(withHeaderBlock, sealed);
                 WriteZbkArchive(Archive(), old);
                 ASSERT_EQ(c.run(), 0);
@@ -656,14 +658,14 @@ TEST_F(ArchiveRewriting, EveryChangeKeepsTheHeaderBlockAndRenewsTheIntegrityBloc
 TEST_F(ArchiveRewriting, ADigestTakenWhileTheArchiveIsWrittenMatchesIt) {
     // Large enough that the digest follows the writing in several steps.
     TestArchive big;
-    for (char c : {'x', 'y', 'z'}) big.Stored(std::string(1, c) + ".bin", Text(9u << 20, c));
+    for (char c : {'x', 'y', 'z'}) big.Stored(std::string(1, c) + ".dat", Text(9u << 20, c));
     big.sealed = true;
     WriteZbkArchive(Archive(), big);
-    Source("Y.BIN", Text(5u << 20, 'n'));
-    ASSERT_EQ(Pack({"Y.BIN"}), 0);
-    ASSERT_EQ(Delete({"x.bin"}), 0);
+    Source("Y.DAT", Text(5u << 20, 'n'));
+    ASSERT_EQ(Pack({"Y.DAT"}), 0);
+    ASSERT_EQ(Delete({"x.dat"}), 0);
     ProbedArchive a = ProbeArchive(Archive());
-    EXPECT_EQ(a.Names(), (std::vector<std::string>{"Y.BIN", "z.bin"}));
+    EXPECT_EQ(a.Names(), (std::vector<std::string>{"Y.DAT", "z.dat"}));
     EXPECT_TRUE(a.sealValid);
 }
 
@@ -684,7 +686,7 @@ TEST_F(ArchiveRewriting, DamageUnderTheIntegrityBlockIsReportedAndRefused) {
         bad[d.at] ^= 0x20;
         WriteFileBytes(Archive(), bad);
         EXPECT_EQ(TestThroughExports(Archive()), (std::vector<int>{0, 0, E_BAD_DATA}));
-        EXPECT_EQ(Delete({"d.bin"}), E_BAD_DATA);
+        EXPECT_EQ(Delete({"d.dat"}), E_BAD_DATA);
         EXPECT_EQ(Pack({"a.txt"}), E_BAD_DATA);
         EXPECT_EQ(ReadFileBytes(Archive()), bad);
         EXPECT_EQ(FolderListing(dir.File("out")), std::vector<std::string>{"a.zbk"});
