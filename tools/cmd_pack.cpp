@@ -27,9 +27,15 @@ const char kPackHelp[] =
     "                   The archive's bytes are the same for every N.\n"
     "\n"
     "The archive is written beside its name and renamed into place only when complete.\n"
-    "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
-    "configuration file 24. A file whose name holds '\\' (possible on Linux) cannot be\n"
-    "stored under its name: the command names it, packs nothing and gives 24.\n"
+    "A binarized configuration file as ARCHIVE takes back its one entry, the text named\n"
+    "NAME.cpp as listing shows it: kyrzbk pack config.bin DIR config.cpp encodes DIR's\n"
+    "config.cpp in the file's own layout and replaces the file. Text it cannot encode gives\n"
+    "12 and leaves the file as it was (kyrzbk encode shows the line and column); any other\n"
+    "NAME, or a --sub-path, gives 24.\n"
+    "\n"
+    "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14. A file\n"
+    "whose name holds '\\' (possible on Linux) cannot be stored under its name: the\n"
+    "command names it, packs nothing and gives 24.\n"
     "\n"
     "examples:\n"
     "  kyrzbk pack demo.zbk examples/demo\n"
@@ -120,6 +126,9 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
     if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
+    if (result == E_BAD_DATA && names.size() == 1)
+        std::fprintf(stderr, "kyrzbk: if %s is a configuration file, kyrzbk encode %s%s shows where the text "
+                             "is refused\n", archive.c_str(), srcDir.c_str(), names[0].c_str());
     return result ? ReportFailure(archive, result) : 0;
 }
 

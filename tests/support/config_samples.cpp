@@ -32,8 +32,8 @@ std::string WorkedExampleText(bool comments) {
             "\t\t\t2,\r\n"
             "\t\t\t3\r\n"
             "\t\t}\r\n";
-    text += comments ? "\t};//array colors[2]\r\n};//class Vehicle\r\nclass Base{};//abstract class\r\n"
-                     : "\t};\r\n};\r\nclass Base{};\r\n";
+    text += comments ? "\t};//array colors[2]\r\n};//class Vehicle\r\nclass Base;//abstract class\r\n"
+                     : "\t};\r\n};\r\nclass Base;\r\n";
     return text;
 }
 
