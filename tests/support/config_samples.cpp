@@ -125,7 +125,12 @@ std::string SampleConfigText(bool tesk) {
 }
 
 Bytes SampleConfigFile(bool tesk) {
-    if (tesk) return WriteTeskConfig(SampleConfig());
+    if (tesk) {
+        // Laid out as the games' own files are, so that encoding its text gives it back.
+        TeskLayout layout;
+        layout.subtreeEnds = true;
+        return WriteTeskConfig(SampleConfig(), layout);
+    }
     KyrLayout layout;
     layout.withConstants = true;
     return WriteKyrConfig(SampleConfig(), layout);
