@@ -37,6 +37,10 @@ int HexDigit(char c) {
     return -1;
 }
 
+// One pass over the text: every byte is read once by the token it belongs to (a '#' also
+// looks back over the blanks before it on its line), so the work is O(text size); recursion
+// goes as deep as blocks nest, at most kMaxConfigDepth. Only a refusal walks the text once
+// more, to count its line.
 class Parser {
 public:
     Parser(const char* text, size_t size, ConfigLayout layout, ConfigDocument* doc)
