@@ -3,10 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-
 #include <vector>
 
-#include "common/file_io.h"
 #include "common/replacement_file.h"
 #include "common/string_utils.h"
 #include "config/config_encoder.h"
