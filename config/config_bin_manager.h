@@ -7,14 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <string>
+
 #include "config/config_file_reader.h"
+#include "config/config_text_parser.h"
 #include "config/config_text_writer.h"
 #include "frame/archive_manager.h"
-
-// Nesting of classes and arrays that a decode follows before it calls the file bad data.
-// Real configurations nest a handful of levels; the bound keeps recursion, and the
-// indentation that grows with it, small whatever a file claims.
-constexpr int32_t kMaxConfigDepth = 256;
 
 // Both layouts start with these four bytes, read as a little-endian u32.
 constexpr uint32_t kConfigMagic = 0x50617200;
@@ -40,8 +38,17 @@ public:
     int ReadHeader(tHeaderData* headerData) override;
     int ReadHeaderEx(tHeaderDataEx* headerData) override;
     int ProcessFile(int operation, char* destPath, char* destName) override;
+    // The one entry's text can be packed back: it is encoded in the file's own layout and
+    // replaces the file. Nothing else can be added, and nothing deleted.
+    bool SupportsCapability(int flags) override { return flags == PK_CAPS_MODIFY; }
+    int PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList, int flags) override;
 
 protected:
+    virtual ConfigLayout Layout() const = 0;
+    // The root's name, which the text does not show, as the open file holds it; only the
+    // first-game layout stores one.
+    virtual std::string RootName() { return std::string(); }
+
     // Decodes the whole file into the output buffer(s); a host result code.
     virtual int DecodeConfig() = 0;
     // Bytes that writing the decoded text produces.
@@ -88,6 +95,7 @@ private:
     template <typename Record>
     int ReadHeaderUnguarded(Record* headerData);
     int ProcessFileUnguarded(int operation, char* destPath, char* destName);
+    int PackFilesUnguarded(char* packedFile, char* subPath, char* srcPath, char* addList, int flags);
 };
 
 // The entry's name: the file name with its extension replaced by cpp, as a new string

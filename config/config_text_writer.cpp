@@ -1,5 +1,6 @@
 #include "config/config_text_writer.h"
 
+#include "config/config_float_text.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -82,7 +83,8 @@ void CConfigTextWriter::ExternalClassLine(const char* name) {
     Text("class");
     Check(m_buffer.AppendSpaces(1));
     Text(name);
-    Text("{};");
+    // "{}" would define an empty class; a class defined elsewhere is only declared.
+    Text(";");
     if (Comments()) Text("//abstract class");
     NewLine();
 }
@@ -147,7 +149,10 @@ void CConfigTextWriter::StringElement(const char* quotedText) {
     Text("\"");
 }
 
-void CConfigTextWriter::FloatElement(float value) { Check(m_buffer.AppendFloat(value)); }
+void CConfigTextWriter::FloatElement(float value) {
+    char text[kConfigFloatTextSize];
+    Check(m_buffer.AppendBytes(text, FormatConfigFloat(value, text)));
+}
 
 void CConfigTextWriter::IntElement(int32_t value) { Check(m_buffer.AppendInt(value)); }
 

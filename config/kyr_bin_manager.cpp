@@ -100,6 +100,17 @@ int CKyrBinManager::DecodeConfig() {
     return MemoryOrBadData(result);
 }
 
+std::string CKyrBinManager::RootName() {
+    // The first string of the table, stored inline right after the header; when it cannot
+    // be read the new file's root gets an empty name.
+    m_reader.Attach(m_file);
+    m_reader.Seek(kHeaderSize);
+    if (m_reader.ReadCompressedInt() != 0) return std::string();
+    OwnedString name;
+    if (ReadString(&name) != 0) return std::string();
+    return name.p;
+}
+
 int32_t CKyrBinManager::ReadStringRef() {
     int32_t index = m_reader.ReadCompressedInt();
     if (index < 0 || index > m_stringTable->Count()) return -1;

@@ -14,6 +14,8 @@ public:
     bool CanYouHandleThisFile(char* fileName) override;
 
 protected:
+    ConfigLayout Layout() const override { return ConfigLayout::kKyr; }
+    std::string RootName() override;
     int DecodeConfig() override;
     int32_t DecodedLength() const override;
     int WriteDecoded(const char* destination) override;

@@ -12,6 +12,7 @@ public:
     bool CanYouHandleThisFile(char* fileName) override;
 
 protected:
+    ConfigLayout Layout() const override { return ConfigLayout::kTesk; }
     int DecodeConfig() override;
     int32_t DecodedLength() const override { return m_textBuffer->Length(); }
     int WriteDecoded(const char* destination) override { return m_textBuffer->WriteToFile(destination); }

@@ -20,9 +20,15 @@ const char* const kKnownClasses[] = {"CZbkArchiveManager", "CKyrBinManager", "CT
                                      "CKyrArchiveManager"};
 
 // A configuration file also passes for an archive without entries, and packing into it
-// would replace the configuration: a file that a manager which cannot write claims by
-// content is left alone, and the request is not supported.
-bool IsReadOnlyKind(CKyrArchiveManager* manager, char* fileName) { return manager->CanYouHandleThisFile(fileName); }
+// would replace the configuration: once a manager has claimed a file by content, its
+// answer is final, whether it cannot write the file or tried and failed.
+bool ClaimsFile(CKyrArchiveManager* manager, char* fileName) {
+    try {
+        return manager->CanYouHandleThisFile(fileName);
+    } catch (...) {
+        return false;
+    }
+}
 
 } // namespace
 
@@ -96,17 +102,16 @@ int ManagerChain::PackProbe(tProcessDataProc proc, char* packedFile, char* subPa
     int result = E_NOT_SUPPORTED;
     while (CKyrArchiveManager* m = NextManager()) {
         try {
-            if (!m->SupportsCapability(capability)) {
-                if (capability == PK_CAPS_MODIFY && IsReadOnlyKind(m, packedFile)) break;
-                continue;
+            if (m->SupportsCapability(capability)) {
+                m->SetProcessDataProc(proc);
+                result = m->PackFiles(packedFile, subPath, srcPath, addList, flags);
+                if (result == E_SUCCESS) break;
             }
-            m->SetProcessDataProc(proc);
-            result = m->PackFiles(packedFile, subPath, srcPath, addList, flags);
-            if (result == E_SUCCESS) break;
         } catch (int code) {
             result = code;
         } catch (...) {
         }
+        if (capability == PK_CAPS_MODIFY && ClaimsFile(m, packedFile)) break;
     }
     ReleaseAllBut(nullptr);
     return result;
@@ -117,7 +122,7 @@ int ManagerChain::DeleteProbe(tProcessDataProc proc, char* packedFile, char* del
     while (CKyrArchiveManager* m = NextManager()) {
         try {
             if (!m->SupportsCapability(PK_CAPS_DELETE)) {
-                if (IsReadOnlyKind(m, packedFile)) break;
+                if (ClaimsFile(m, packedFile)) break;
                 continue;
             }
             m->SetProcessDataProc(proc);

@@ -1,7 +1,7 @@
 // Writes the sample configuration files shipped in examples/, and the seed corpus of the fuzz
 // targets, with the tests' own encoder:
 //   kyrzbk_make_examples examples FOLDER
-//   kyrzbk_make_examples corpus FOLDER   (makes FOLDER/tesk, FOLDER/kyr, FOLDER/settings)
+//   kyrzbk_make_examples corpus FOLDER   (makes FOLDER/tesk, FOLDER/kyr, FOLDER/settings, FOLDER/text)
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -17,7 +17,7 @@ using namespace cfg;
 
 void WriteCorpus(const std::string& folder) {
     namespace fs = std::filesystem;
-    for (const char* sub : {"tesk", "kyr", "settings"}) fs::create_directories(fs::path(folder) / sub);
+    for (const char* sub : {"tesk", "kyr", "settings", "text"}) fs::create_directories(fs::path(folder) / sub);
     auto tesk = [&](const std::string& name, const Bytes& b) { SaveConfig(folder + "/tesk/" + name, b); };
     auto kyr = [&](const std::string& name, const Bytes& b) { SaveConfig(folder + "/kyr/" + name, b); };
 
@@ -43,6 +43,14 @@ void WriteCorpus(const std::string& folder) {
     kyr("nested", WriteKyrConfig(nested));
     for (const NamedConfig& shape : RealWorldShapes(true)) tesk("shape_" + shape.name, WriteConfig(shape.config, true));
     for (const NamedConfig& shape : RealWorldShapes(false)) kyr("shape_" + shape.name, WriteConfig(shape.config, false));
+
+    // Configuration text, as decoding writes it and as hands edit it.
+    auto text = [&](const std::string& name, const std::string& t) { WriteFileText(folder + "/text/" + name, t); };
+    text("worked_example", ConfigText(WorkedExample(), true, true));
+    text("sample", ConfigText(SampleConfig(), true, false));
+    for (const NamedConfig& shape : RealWorldShapes(true)) text("shape_" + shape.name, ConfigText(shape.config, true, true));
+    text("by_hand", "// notes\n#define LIMIT 0x10\nclass Base;\nclass A : Base { x = 1.5e3; s = \"a\"\"b\";\n"
+                    "  list[] = {{}, {-1, .5}, \"two\r\nlines\"}; /* gone */ delete y; };\r\nclass E {};\n");
 
     WriteFileText(folder + "/settings/host_file",
                   "[Configuration]\r\nInstallDir=C:\\FM\r\n; note\r\n\r\n[PackerPlugins]\r\nzbk=95,kyrzbk.wcx\r\n\r\n"

@@ -40,9 +40,16 @@ const char kPackHelp[] =
     "An existing archive keeps its header block (the games' folder prefix) byte for byte,\n"
     "and one that ends with an integrity block gets a fresh one; one whose block does not\n"
     "match its bytes is left as it is, with 12.\n"
-    "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14, a\n"
-    "configuration file 24. A file whose name holds '\\' (possible on Linux) cannot be\n"
-    "stored under its name: the command names it, packs nothing and gives 24.\n"
+    "\n"
+    "A binarized configuration file as ARCHIVE takes back its one entry, the text named\n"
+    "NAME.cpp as listing shows it: kyrzbk pack config.bin DIR config.cpp encodes DIR's\n"
+    "config.cpp in the file's own layout and replaces the file. Text it cannot encode gives\n"
+    "12 and leaves the file as it was (kyrzbk encode shows the line and column); any other\n"
+    "NAME, or a --sub-path, gives 24.\n"
+    "\n"
+    "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14. A file\n"
+    "whose name holds '\\' (possible on Linux) cannot be stored under its name: the\n"
+    "command names it, packs nothing and gives 24.\n"
     "\n"
     "examples:\n"
     "  kyrzbk pack demo.zbk examples/demo\n"
@@ -212,6 +219,9 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
     FinishProgress();
     if (!settings.empty()) platform::DeleteFileAt(settings.c_str());
     if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
+    if (result == E_BAD_DATA && names.size() == 1)
+        std::fprintf(stderr, "kyrzbk: if %s is a configuration file, kyrzbk encode %s%s shows where the text "
+                             "is refused\n", archive.c_str(), srcDir.c_str(), names[0].c_str());
     return result ? ReportFailure(archive, result) : 0;
 }
 

@@ -2,9 +2,10 @@
 # The Linux plug-in in a real file manager: Double Commander runs on a virtual X display
 # with a private configuration that registers the built plug-in for .zbk, and is driven
 # with the keyboard the way a user works: open an archive, check the dates it shows, copy
-# everything out, delete an entry, copy a file in, pack a folder with the zbk packer, and
-# view a configuration file's text. Every result is checked against the command-line
-# host. Screenshots of each step are kept in BINARY_DIR/artifacts/double_commander/.
+# everything out, delete an entry, copy a file in, pack a folder with the zbk packer, view
+# a configuration file's text, and edit it in place so that the file manager packs it back.
+# Every result is checked against the command-line host. Screenshots of each step are kept
+# in BINARY_DIR/artifacts/double_commander/.
 #   double_commander_test.sh SOURCE_DIR BINARY_DIR   (reads $KYRZBK_TEST_PLUGIN, $KYRZBK_TEST_HOST)
 #
 # Everything waits by polling for windows, files and clipboard contents, never for a fixed
@@ -145,6 +146,19 @@ blocks_kept() {
 cp "$source_dir/examples/tesk_config.bin" "$work/arc/"
 cp -r "$source_dir/examples/demo" "$work/arc/demo"
 printf 'copied in\n' >"$work/right/added.txt"
+# The editor that F4 starts: one change, saved with a time the file manager cannot take for
+# the time it extracted the entry, and a copy of the text kept for the check. It stays open
+# longer than the file manager's EditWaitTime (2 s), within which an editor that ends is
+# taken for one that handed the file to an instance already running.
+cat >"$work/editor.sh" <<EOF
+#!/usr/bin/env bash
+file="\${!#}"
+sed -i 's/WHEELS\t4/WHEELS\t6/' "\$file"
+touch -d "@\$((\$(date +%s) + 10))" "\$file"
+cp "\$file" "$work/edited.cpp"
+sleep 3
+EOF
+chmod +x "$work/editor.sh"
 
 cat >"$work/config/doublecmd.xml" <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
@@ -156,6 +170,13 @@ cat >"$work/config/doublecmd.xml" <<EOF
   <FileOperations>
     <UseTrash>False</UseTrash>
   </FileOperations>
+  <Tools>
+    <Editor Enabled="True">
+      <Path>$work/editor.sh</Path>
+      <RunInTerminal>False</RunInTerminal>
+      <KeepTerminalOpen>False</KeepTerminalOpen>
+    </Editor>
+  </Tools>
   <Plugins>
     <WcxPlugins>
       <WcxPlugin Enabled="True"><ArchiveExt>zbk</ArchiveExt><Path>$plugin</Path><Flags>95</Flags></WcxPlugin>
@@ -171,6 +192,7 @@ hotkey() { printf '      <Hotkey><Shortcut>%s</Shortcut><Command>%s</Command>%s<
     echo '  <Hotkeys Version="53">'
     echo '    <Form Name="Main">'
     hotkey F3 cm_View
+    hotkey F4 cm_Edit
     hotkey F5 cm_Copy
     hotkey F8 cm_Delete
     hotkey Alt+F5 cm_PackFiles
@@ -354,6 +376,32 @@ if cursor_to tesk_config.bin; then
         fi
     else
         fail "the configuration file did not open as an archive: ${path:-nothing}"
+    fi
+fi
+
+# --- Edit the configuration's text in place (F4, still inside the file): once the editor
+# has saved, the file manager asks whether to copy the changed file back, and packs it
+# into the configuration, which encodes it in its own layout.
+focus_panel left
+if cursor_to tesk_config.cpp; then
+    cp "$work/arc/tesk_config.bin" "$work/before-edit.bin"
+    xdotool key F4
+    if confirm_dialog "^Double Commander\$" "edit-back"; then
+        edited_back() { ! cmp -s "$work/arc/tesk_config.bin" "$work/before-edit.bin"; }
+        if wait_for 30 edited_back; then
+            "$host" --quiet --plugin "$plugin" encode "$work/edited.cpp" -o "$work/expected-edit.bin"
+            cmp -s "$work/arc/tesk_config.bin" "$work/expected-edit.bin" &&
+                pass "an edited configuration entry packs back, encoded as kyrzbk encode encodes it" ||
+                fail "the configuration packed back differs from kyrzbk encode's"
+            expect_same "the edit reached the configuration" "#define WHEELS	6" \
+                "$("$host" --quiet --plugin "$plugin" decode "$work/arc/tesk_config.bin" | tr -d '\r' | grep WHEELS)"
+            expect_same "no temporary file is left beside the configuration" "demo tesk_config.bin test.zbk" \
+                "$(ls "$work/arc" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
+        else
+            fail "the configuration file was not changed by the edit"
+        fi
+        settle "editing"
+        shot edited-config
     fi
 fi
 

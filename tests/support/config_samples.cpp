@@ -32,8 +32,8 @@ std::string WorkedExampleText(bool comments) {
             "\t\t\t2,\r\n"
             "\t\t\t3\r\n"
             "\t\t}\r\n";
-    text += comments ? "\t};//array colors[2]\r\n};//class Vehicle\r\nclass Base{};//abstract class\r\n"
-                     : "\t};\r\n};\r\nclass Base{};\r\n";
+    text += comments ? "\t};//array colors[2]\r\n};//class Vehicle\r\nclass Base;//abstract class\r\n"
+                     : "\t};\r\n};\r\nclass Base;\r\n";
     return text;
 }
 
@@ -125,7 +125,12 @@ std::string SampleConfigText(bool tesk) {
 }
 
 Bytes SampleConfigFile(bool tesk) {
-    if (tesk) return WriteTeskConfig(SampleConfig());
+    if (tesk) {
+        // Laid out as the games' own files are, so that encoding its text gives it back.
+        TeskLayout layout;
+        layout.subtreeEnds = true;
+        return WriteTeskConfig(SampleConfig(), layout);
+    }
     KyrLayout layout;
     layout.withConstants = true;
     return WriteKyrConfig(SampleConfig(), layout);

@@ -21,7 +21,8 @@ ConfigDescription SampleConfig();
 // Its text with comments, in the second-game layout (tesk) or the first-game layout, whose
 // constants table it is written with; the two differ only in classes without entries.
 std::string SampleConfigText(bool tesk);
-// The sample in either layout, as shipped in examples/.
+// The sample in either layout, as shipped in examples/, laid out as encoding its text
+// lays it out.
 Bytes SampleConfigFile(bool tesk);
 
 // A deterministic configuration of `units` classes of ordinary size (a value of each kind,

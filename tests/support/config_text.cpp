@@ -1,6 +1,10 @@
 #include "tests/support/config_text.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace cfg {
@@ -32,10 +36,16 @@ private:
         return out;
     }
 
+    // Six decimals when they read back as the same float, else the shortest text that does.
     static std::string FloatText(float f) {
+        if (std::isnan(f)) return std::signbit(f) ? "-nan" : "nan";
+        if (std::isinf(f)) return f < 0 ? "-inf" : "inf";
         char text[64];
         std::snprintf(text, sizeof text, "%.6f", static_cast<double>(f));
-        return text;
+        float back = std::strtof(text, nullptr);
+        if (std::memcmp(&back, &f, sizeof f) == 0) return text;
+        auto shortest = std::to_chars(text, text + sizeof text, f);
+        return std::string(text, shortest.ptr);
     }
 
     // The first-game layout keeps names in its string table, which doubles their quotes.
@@ -60,7 +70,7 @@ private:
         switch (e.kind) {
         case Entry::kValue: m_text += ind + name + " = " + Scalar(e.value) + ";\r\n"; break;
         case Entry::kExternal:
-            m_text += ind + "class " + name + "{};";
+            m_text += ind + "class " + name + ";";
             Comment("//abstract class");
             m_text += "\r\n";
             break;
@@ -119,6 +129,13 @@ Bytes WriteConfig(const ConfigDescription& config, bool tesk) {
     KyrLayout layout;
     layout.withConstants = !config.constants.empty();
     return WriteKyrConfig(config, layout);
+}
+
+Bytes EncodedConfig(const ConfigDescription& config, bool tesk) {
+    if (!tesk) return WriteConfig(config, false);
+    TeskLayout layout;
+    layout.subtreeEnds = true;
+    return WriteTeskConfig(config, layout);
 }
 
 } // namespace cfg

@@ -18,4 +18,9 @@ std::string ConfigText(const ConfigDescription& config, bool tesk, bool comments
 // description has constants.
 Bytes WriteConfig(const ConfigDescription& config, bool tesk);
 
+// The description as encoding its text must give it, byte for byte: in the second-game
+// layout with the games' own order of bodies and their subtree ends, in the first with a
+// constants table only when there are constants.
+Bytes EncodedConfig(const ConfigDescription& config, bool tesk);
+
 } // namespace cfg

@@ -97,9 +97,12 @@ public:
         std::vector<std::pair<size_t, int>> fixups; // offset field position -> body index
     };
 
+    explicit TeskWriter(bool subtreeEnds) : m_subtreeEnds(subtreeEnds) {}
+
     int Serialize(const ClassBody& body) {
         int index = static_cast<int>(m_blobs.size());
         m_blobs.emplace_back();
+        m_lastInSubtree.push_back(index);
         Blob blob;
         PutString(blob.bytes, body.base);
         PutCount(blob.bytes, body.entries.size(), body.countOverride);
@@ -139,7 +142,9 @@ public:
             case Entry::kRaw: Append(blob.bytes, e.raw); break;
             }
         }
+        if (m_subtreeEnds) PutU32(blob.bytes, 0);
         m_blobs[static_cast<size_t>(index)] = std::move(blob);
+        m_lastInSubtree[static_cast<size_t>(index)] = static_cast<int>(m_blobs.size()) - 1;
         return index;
     }
 
@@ -179,6 +184,11 @@ public:
             for (const auto& fix : m_blobs[b].fixups)
                 PatchU32(body, static_cast<size_t>(position[b] - 16) + fix.first,
                          static_cast<uint32_t>(position[static_cast<size_t>(fix.second)]));
+        for (size_t b = 0; m_subtreeEnds && b < m_blobs.size(); ++b) {
+            size_t last = static_cast<size_t>(m_lastInSubtree[b]);
+            PatchU32(body, static_cast<size_t>(position[b] - 16) + m_blobs[b].bytes.size() - 4,
+                     static_cast<uint32_t>(position[last] + static_cast<int64_t>(m_blobs[last].bytes.size())));
+        }
         Bytes out;
         PutU32(out, kMagic);
         PutU32(out, layout.variantField);
@@ -190,7 +200,9 @@ public:
     }
 
 private:
+    bool m_subtreeEnds;
     std::vector<Blob> m_blobs;
+    std::vector<int> m_lastInSubtree; // by body: the last body of its depth-first subtree
 };
 
 // First-game layout: one forward pass; a string is written inline at its first use and by
@@ -273,7 +285,7 @@ Bytes CompressedInt(uint32_t value) {
 }
 
 Bytes WriteTeskConfig(const ConfigDescription& config, const TeskLayout& layout) {
-    return TeskWriter().Write(config, layout);
+    return TeskWriter(layout.subtreeEnds).Write(config, layout);
 }
 
 Bytes WriteKyrConfig(const ConfigDescription& config, const KyrLayout& layout) {

@@ -71,6 +71,9 @@ struct TeskLayout {
     int64_t constantsOffsetOverride = -1;
     int64_t constantsCountOverride = INT64_MIN;
     Bytes trailing;
+    // After each body's entries, the offset just past its subtree (its body and all nested
+    // ones), as the games' own files have it; meaningful with kAfterRoot.
+    bool subtreeEnds = false;
 };
 
 struct KyrLayout {

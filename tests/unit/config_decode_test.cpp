@@ -73,7 +73,15 @@ TEST_F(ConfigDecode, ScalarAndStringForms) {
         {FloatValue("f", 1.5f), "f = 1.500000;"},
         {FloatValue("f", 0.1f), "f = 0.100000;"},
         {FloatValue("f", 100000000.25f), "f = 100000000.000000;"},
-        {FloatValue("f", -0.0000001f), "f = -0.000000;"},
+        // Six decimals only where they read back as the same float.
+        {FloatValue("f", -0.0f), "f = -0.000000;"},
+        {FloatValue("f", -0.0000001f), "f = -1e-07;"},
+        {FloatValue("f", -0.00143862f), "f = -0.00143862;"},
+        {FloatValue("f", 1e-45f), "f = 1e-45;"},
+        {FloatValue("f", 3.4028235e38f), "f = 340282346638528859811704183484516925440.000000;"},
+        {FloatValue("f", std::numeric_limits<float>::infinity()), "f = inf;"},
+        {FloatValue("f", -std::numeric_limits<float>::infinity()), "f = -inf;"},
+        {FloatValue("f", std::numeric_limits<float>::quiet_NaN()), "f = nan;"},
         {StringValue("s", ""), "s = \"\";"},
         {StringValue("s", "a\"b"), "s = \"a\"\"b\";"},
         {StringValue("s", "\"\""), "s = \"\"\"\"\"\";"},
@@ -122,8 +130,8 @@ TEST_F(ConfigDecode, ClassesWithoutEntriesDifferByLayout) {
         {Variant::kTesk, ClassEntry("A", "B", {}), true, "class A : B\r\n{\r\n};//class A\r\n"},
         {Variant::kTesk, ClassEntry("A", "", {}), false, "class A\r\n{\r\n};\r\n"},
         {Variant::kTesk, ClassEntry("", "", {}), false, "class \r\n{\r\n};\r\n"},
-        {Variant::kTesk, ExternalClass("X"), true, "class X{};//abstract class\r\n"},
-        {Variant::kTesk, ExternalClass("X"), false, "class X{};\r\n"},
+        {Variant::kTesk, ExternalClass("X"), true, "class X;//abstract class\r\n"},
+        {Variant::kTesk, ExternalClass("X"), false, "class X;\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.variant)) + " " + c.text);
@@ -256,7 +264,7 @@ TEST_F(ConfigDecode, TeskDeleteEntriesWhereverTheyStand) {
                       ClassEntry("K", "", {}), DeleteEntry("d6"), ExternalClass("E"), DeleteEntry("d7")})},
          "class M\r\n{\r\n\tdelete d1;\r\n\ti = -1;\r\n\tdelete d2;\r\n\tf = 0.500000;\r\n\tdelete d3;\r\n"
          "\ts = \"q\"\"\";\r\n\tdelete d4;\r\n\ta[] = \r\n\t{\r\n\t\t1\r\n\t};//array a[1]\r\n\tdelete d5;\r\n"
-         "\tclass K\r\n\t{\r\n\t};//class K\r\n\tdelete d6;\r\n\tclass E{};//abstract class\r\n\tdelete d7;\r\n"
+         "\tclass K\r\n\t{\r\n\t};//class K\r\n\tdelete d6;\r\n\tclass E;//abstract class\r\n\tdelete d7;\r\n"
          "};//class M\r\n"},
     };
     for (const Case& c : cases) {

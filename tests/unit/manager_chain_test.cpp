@@ -248,11 +248,15 @@ TEST_F(ManagerChainTest, ExistingFileOfAReadOnlyKindIsNotWrittenTo) {
         bool configThrows;
         int result;
         bool archiveServes;
+        int configWrites = -1; // the configuration manager packs, with this result, when >= 0
     } cases[] = {
         {"pack: configuration claims the file", false, true, true, false, E_NOT_SUPPORTED, false},
         {"pack: nobody else claims it", false, true, false, false, E_SUCCESS, true},
         {"pack: configuration check fails", false, true, false, true, E_SUCCESS, true},
         {"pack: new archive, nothing to claim", false, false, true, false, E_SUCCESS, true},
+        {"pack: configuration writes the file and fails: final", false, true, true, false, E_BAD_DATA, false, E_BAD_DATA},
+        {"pack: configuration declines a file it does not claim", false, true, false, false, E_SUCCESS, true,
+         E_UNKNOWN_FORMAT},
         {"delete: configuration claims the file", true, true, true, false, E_NOT_SUPPORTED, false},
         {"delete: nobody else claims it", true, true, false, false, E_SUCCESS, true},
     };
@@ -261,6 +265,8 @@ TEST_F(ManagerChainTest, ExistingFileOfAReadOnlyKindIsNotWrittenTo) {
         g = ChainLog();
         g.behaviour[1].canHandle = c.configClaims;
         g.behaviour[1].throwOnHandle = c.configThrows;
+        g.behaviour[1].supports = c.configWrites >= 0;
+        g.behaviour[1].packResult = c.configWrites;
         g.behaviour[2].supports = true;
         std::string file = c.existingFile ? existing : dir.File("new.zbk");
         int result = c.deleting ? DeleteFiles(&file[0], const_cast<char*>("a\0")) : Pack(file);
