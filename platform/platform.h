@@ -140,7 +140,8 @@ int64_t OpenFileLength(FILE* file);
 int CompareNoCase(const char* a, const char* b);
 int CollateNoCase(const char* a, const char* b);
 // Puts the user's ANSI code page locale in force while it lives (Windows), restoring the
-// previous one afterwards; on POSIX collation is byte-wise and this does nothing.
+// previous one afterwards, for the calling thread only; on POSIX collation is byte-wise
+// and this does nothing.
 class CollationScope {
 public:
     CollationScope();
@@ -150,6 +151,7 @@ public:
 
 private:
     std::string m_previous;
+    int m_previousThreadMode = 0; // Windows: whether this thread had a locale of its own
 };
 
 // Local calendar time of a UTC time stamp; false when it cannot be represented.

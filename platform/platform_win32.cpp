@@ -347,12 +347,18 @@ int CompareNoCase(const char* a, const char* b) { return _stricmp(a, b); }
 int CollateNoCase(const char* a, const char* b) { return _stricoll(a, b); }
 
 CollationScope::CollationScope() {
+    // The runtime's locale is the whole process's unless a thread asks for its own, and
+    // host threads sort names at the same time.
+    m_previousThreadMode = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
     const char* current = std::setlocale(LC_ALL, nullptr);
     m_previous = current ? current : "C";
     std::setlocale(LC_ALL, ".ACP");
 }
 
-CollationScope::~CollationScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
+CollationScope::~CollationScope() {
+    std::setlocale(LC_ALL, m_previous.c_str());
+    if (m_previousThreadMode == _DISABLE_PER_THREAD_LOCALE) _configthreadlocale(_DISABLE_PER_THREAD_LOCALE);
+}
 
 bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
     __time64_t t = static_cast<__time64_t>(utcSeconds);
