@@ -7,12 +7,13 @@
 const std::vector<ChangePair>& ChangePairs() {
     static const std::vector<ChangePair> pairs = {
         {"AddAndAdd", {"keep.txt", "old.txt"}, {true, {"first.txt"}}, {true, {"second.txt"}},
-         {"first.txt", "keep.txt", "old.txt", "second.txt"}},
+         {"first.txt", "keep.txt", "old.txt"}, {"first.txt", "keep.txt", "old.txt", "second.txt"}},
         {"AddAndDelete", {"keep.txt", "old.txt"}, {true, {"first.txt"}}, {false, {"old.txt"}},
-         {"first.txt", "keep.txt"}},
+         {"first.txt", "keep.txt", "old.txt"}, {"first.txt", "keep.txt"}},
         {"DeleteAndDelete", {"keep.txt", "old.txt", "other.txt"}, {false, {"old.txt"}}, {false, {"other.txt"}},
-         {"keep.txt"}},
-        {"CreateAndCreate", {}, {true, {"first.txt"}}, {true, {"second.txt"}}, {"first.txt", "second.txt"}},
+         {"keep.txt", "other.txt"}, {"keep.txt"}},
+        {"CreateAndCreate", {}, {true, {"first.txt"}}, {true, {"second.txt"}}, {"first.txt"},
+         {"first.txt", "second.txt"}},
     };
     return pairs;
 }

@@ -19,7 +19,8 @@ struct ChangePair {
     std::vector<std::string> before;
     ArchiveChange first;
     ArchiveChange second;
-    std::vector<std::string> after; // in the archive's name order
+    std::vector<std::string> afterFirst; // the first change alone, in the archive's name order
+    std::vector<std::string> after;      // both changes
 };
 
 const std::vector<ChangePair>& ChangePairs();
