@@ -32,8 +32,8 @@ bool ShouldCompress(const char* sourcePath) {
     if (PluginSettings.CompressAll) return true;
     const char* extension = FindExtension(FindFileName(sourcePath));
     if (!extension || !*extension || !PluginSettings.CompressFormats) return false;
-    StringList& formats = *PluginSettings.CompressFormats;
-    for (const char* f = formats.Rewind(); f; f = formats.Next())
+    // Walked without the list's cursor, which packs on several host threads would share.
+    for (const char* f = PluginSettings.CompressFormats->buffer; f && *f; f += std::strlen(f) + 1)
         if (platform::CompareNoCase(f, extension) == 0) return true;
     return false;
 }

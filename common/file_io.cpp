@@ -1,5 +1,6 @@
 #include "common/file_io.h"
 
+#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -8,7 +9,9 @@ namespace {
 
 int g_countdown[static_cast<int>(IoFault::Count)] = {};
 bool g_refuseKernelCopies = false;
-uint64_t g_kernelCopied = 0;
+std::atomic<bool> g_refuseFileLocks{false};
+// Changes of several archives may run at once, each on a host thread of its own.
+std::atomic<uint64_t> g_kernelCopied{0};
 
 bool Faulted(IoFault kind) {
     int& n = g_countdown[static_cast<int>(kind)];
@@ -23,6 +26,14 @@ void InjectIoFault(IoFault kind, int nthCall) { g_countdown[static_cast<int>(kin
 void ClearIoFaults() {
     for (int& n : g_countdown) n = 0;
     g_refuseKernelCopies = false;
+    g_refuseFileLocks = false;
+}
+
+void RefuseFileLocks(bool refuse) { g_refuseFileLocks = refuse; }
+
+platform::FileChangeLock::Attempt TakeFileLock(platform::FileChangeLock& lock, const char* path) {
+    if (g_refuseFileLocks) return platform::FileChangeLock::kUnsupported;
+    return lock.TryTake(path);
 }
 
 void RefuseKernelCopies(bool refuse) { g_refuseKernelCopies = refuse; }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/platform.h"
+
 // True when all n bytes were written.
 bool WriteFully(FILE* file, const void* bytes, size_t n);
 // Bytes read (fewer at the end of the file or on an error).
@@ -19,6 +21,9 @@ std::unique_ptr<char[]> GiveWriteBuffer(FILE* file);
 bool CloseWritten(FILE* file);
 // platform::ReplaceFileAtomically, through the fault switch.
 bool ReplaceFile(const char* from, const char* to);
+
+// platform::FileChangeLock::TryTake, through the switch that makes the file system keep no locks.
+platform::FileChangeLock::Attempt TakeFileLock(platform::FileChangeLock& lock, const char* path);
 
 // platform::CopyFileRange, through the fault switch: bytes copied inside the kernel, the
 // rest being the caller's to copy.
@@ -34,5 +39,7 @@ void InjectIoFault(IoFault kind, int nthCall);
 void ClearIoFaults();
 // Every kernel copy refused while set: the plain copy does all the work.
 void RefuseKernelCopies(bool refuse);
+// While set, every file lock finds a file system that keeps none (also lifted by ClearIoFaults).
+void RefuseFileLocks(bool refuse);
 // Bytes copied inside the kernel since the program started.
 uint64_t KernelCopiedBytes();

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "common/change_lock.h"
 #include "frame/manager_chain.h"
 #include "settings/options_dialog.h"
 #include "settings/settings_store.h"
@@ -72,8 +73,12 @@ KYR_EXPORT int KYR_CALL CloseArchive(void* hArcData) { return CloseHandle(hArcDa
 KYR_EXPORT int KYR_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
     tProcessDataProc proc = TakeDefaultProcessDataProc();
     if (!PackedFile || !*PackedFile) return E_NOT_SUPPORTED;
-    int capability = FileExists(PackedFile) ? PK_CAPS_MODIFY : PK_CAPS_NEW;
     try {
+        // Held before anything is read, so that whether the archive exists is decided after
+        // a wait: a creation that waited for another of the same name adds to that archive.
+        ChangeLock hold;
+        if (!hold.Acquire(PackedFile, proc)) return E_EABORTED;
+        int capability = FileExists(PackedFile) ? PK_CAPS_MODIFY : PK_CAPS_NEW;
         ManagerChain chain;
         return chain.PackProbe(proc, PackedFile, SubPath, SrcPath, AddList, Flags, capability);
     } catch (...) {
@@ -84,6 +89,8 @@ KYR_EXPORT int KYR_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath
 KYR_EXPORT int KYR_CALL DeleteFiles(char* PackedFile, char* DeleteList) {
     tProcessDataProc proc = TakeDefaultProcessDataProc();
     try {
+        ChangeLock hold;
+        if (PackedFile && *PackedFile && !hold.Acquire(PackedFile, proc)) return E_EABORTED;
         ManagerChain chain;
         return chain.DeleteProbe(proc, PackedFile, DeleteList);
     } catch (...) {

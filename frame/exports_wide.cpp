@@ -10,10 +10,10 @@
 namespace {
 
 // The wide callback of the request that is running, and the one set with no handle for
-// the next pack or delete request.
-tProcessDataProcW g_requestProgress = nullptr;
-tProcessDataProcW g_defaultProgress = nullptr;
-tChangeVolProcW g_defaultChangeVol = nullptr;
+// the next pack or delete request, per host thread as their ANSI counterparts.
+thread_local tProcessDataProcW g_requestProgress = nullptr;
+thread_local tProcessDataProcW g_defaultProgress = nullptr;
+thread_local tChangeVolProcW g_defaultChangeVol = nullptr;
 
 // Managers report in the request's text, UTF-8 here; the host's wide callback takes UTF-16.
 int KYR_CALL RelayProgress(char* text, int count) {

@@ -1,6 +1,7 @@
 #include "frame/manager_chain.h"
 
 #include <cstring>
+#include <mutex>
 #include <unordered_set>
 
 #include "frame/manager_registry.h"
@@ -8,9 +9,13 @@
 namespace {
 
 const ManagerFactory* g_factories = nullptr;
-tProcessDataProc g_defaultProcessDataProc = nullptr;
-tChangeVolProc g_defaultChangeVolProc = nullptr;
+// The host sets the default callback on the thread that then packs or deletes, and runs
+// operations on threads of their own: each keeps its own, so none takes another's.
+thread_local tProcessDataProc g_defaultProcessDataProc = nullptr;
+thread_local tChangeVolProc g_defaultChangeVolProc = nullptr;
 
+// Archives are opened and closed on several host threads at once.
+std::mutex g_liveMutex;
 std::unordered_set<CKyrArchiveManager*>& LiveManagers() {
     static std::unordered_set<CKyrArchiveManager*> live;
     return live;
@@ -151,6 +156,7 @@ int DestroyManager(CKyrArchiveManager* manager) {
 
 void* RegisterHandle(CKyrArchiveManager* manager) {
     try {
+        std::lock_guard<std::mutex> guard(g_liveMutex);
         LiveManagers().insert(manager);
     } catch (...) {
         return nullptr;
@@ -159,6 +165,7 @@ void* RegisterHandle(CKyrArchiveManager* manager) {
 }
 
 CKyrArchiveManager* LookupHandle(void* handle) {
+    std::lock_guard<std::mutex> guard(g_liveMutex);
     auto& live = LiveManagers();
     auto it = live.find(static_cast<CKyrArchiveManager*>(handle));
     return it == live.end() ? nullptr : *it;
@@ -166,14 +173,27 @@ CKyrArchiveManager* LookupHandle(void* handle) {
 
 int CloseHandle(void* handle) {
     if (!handle) return E_SUCCESS;
-    CKyrArchiveManager* m = LookupHandle(handle);
-    if (!m) return E_BAD_DATA;
+    CKyrArchiveManager* m = nullptr;
+    {
+        // Taken out of the table first: a handle closed twice at once is destroyed once.
+        std::lock_guard<std::mutex> guard(g_liveMutex);
+        auto it = LiveManagers().find(static_cast<CKyrArchiveManager*>(handle));
+        if (it == LiveManagers().end()) return E_BAD_DATA;
+        m = *it;
+        LiveManagers().erase(it);
+    }
     int result = DestroyManager(m);
-    if (result == E_SUCCESS) LiveManagers().erase(m);
+    if (result != E_SUCCESS) {
+        std::lock_guard<std::mutex> guard(g_liveMutex);
+        LiveManagers().insert(m);
+    }
     return result;
 }
 
-int LiveHandleCount() { return static_cast<int>(LiveManagers().size()); }
+int LiveHandleCount() {
+    std::lock_guard<std::mutex> guard(g_liveMutex);
+    return static_cast<int>(LiveManagers().size());
+}
 
 void SetDefaultProcessDataProc(tProcessDataProc proc) { g_defaultProcessDataProc = proc; }
 

@@ -93,6 +93,40 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
 // Replaces `to` by `from` in one step; the old `to` stays when it fails.
 bool ReplaceFileAtomically(const char* from, const char* to);
 bool DeleteFileAt(const char* path);
+// The hold that one change of a file keeps against changes of the same file by other
+// processes. POSIX: an advisory lock (flock) on the file itself, or on its folder while the
+// file does not exist yet. Windows: a mutex named after the file's full path, for this
+// machine, and a lock on a byte range far beyond the file's end, against other machines;
+// the file handle behind the latter is closed when the file is replaced, since Windows
+// replaces no open file. Nothing is created in the user's folders, and readers are never
+// blocked. Threads of one process are told apart only on some systems: the caller keeps
+// its own table for them.
+class FileChangeLock {
+public:
+    enum Attempt {
+        kTaken,       // held until Release or destruction
+        kBusy,        // another change holds it; nothing is held
+        kUnsupported, // the system keeps no such locks here; nothing is held
+    };
+    FileChangeLock() = default;
+    ~FileChangeLock();
+    FileChangeLock(const FileChangeLock&) = delete;
+    FileChangeLock& operator=(const FileChangeLock&) = delete;
+
+    // One attempt, without waiting. A file replaced while it was being locked is locked
+    // again under its new identity, so the hold is always on what the path names now.
+    Attempt TryTake(const char* path);
+    void Release();
+
+private:
+    intptr_t m_file = -1;  // descriptor or handle of the locked file (or folder)
+    intptr_t m_guard = -1; // Windows: the named mutex
+};
+// The name under which a path is held inside this process: the same for every spelling of
+// one file's path that names it through the same folder.
+std::string ChangeLockKey(const char* path);
+void SleepMilliseconds(int milliseconds);
+
 bool MakeDirectory(const char* path);
 
 // Sets an open file's length, extending with zero bytes.
@@ -106,7 +140,8 @@ int64_t OpenFileLength(FILE* file);
 int CompareNoCase(const char* a, const char* b);
 int CollateNoCase(const char* a, const char* b);
 // Puts the user's ANSI code page locale in force while it lives (Windows), restoring the
-// previous one afterwards; on POSIX collation is byte-wise and this does nothing.
+// previous one afterwards, for the calling thread only; on POSIX collation is byte-wise
+// and this does nothing.
 class CollationScope {
 public:
     CollationScope();
@@ -116,6 +151,7 @@ public:
 
 private:
     std::string m_previous;
+    int m_previousThreadMode = 0; // Windows: whether this thread had a locale of its own
 };
 
 // Local calendar time of a UTC time stamp; false when it cannot be represented.

@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sys/wait.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,8 +40,8 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 bool CanStoreName(const char* hostName) { return hostName && !std::strchr(hostName, '\\'); }
 
 namespace {
-// Read by worker threads too, which start after a request has set it: a plain flag suffices.
-bool g_wideText = false;
+// Each host thread runs requests of its own; the workers of a pack never read it.
+thread_local bool g_wideText = false;
 } // namespace
 
 WideTextScope::WideTextScope() : m_previous(g_wideText) { g_wideText = true; }
@@ -114,6 +117,81 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
 bool ReplaceFileAtomically(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 bool DeleteFileAt(const char* path) { return path && unlink(path) == 0; }
+
+namespace {
+
+std::string FolderPart(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) return ".";
+    return slash == path ? "/" : std::string(path, static_cast<size_t>(slash - path));
+}
+
+// Whether the path still names what the descriptor holds: a change that finished meanwhile
+// has renamed a new file over the one that was locked, and a creation that finished has
+// made the file whose folder was locked.
+bool StillNamed(const char* path, int fd, bool folder) {
+    struct stat byPath, held;
+    if (stat(path, &byPath) != 0) return folder && errno == ENOENT;
+    if (folder) return false;
+    return fstat(fd, &held) == 0 && held.st_dev == byPath.st_dev && held.st_ino == byPath.st_ino;
+}
+
+} // namespace
+
+FileChangeLock::~FileChangeLock() { Release(); }
+
+void FileChangeLock::Release() {
+    // Closing the descriptor ends the flock, which belongs to this open file alone.
+    if (m_file >= 0) close(static_cast<int>(m_file));
+    m_file = -1;
+}
+
+FileChangeLock::Attempt FileChangeLock::TryTake(const char* path) {
+    Release();
+    if (!path || !*path) return kUnsupported;
+    // Each round follows one replacement that happened while locking; a few suffice.
+    for (int round = 0; round < 16; ++round) {
+        bool folder = false;
+        int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 && errno == ENOENT) {
+            // A file to be created: two creations of one name meet on its folder.
+            folder = true;
+            fd = open(FolderPart(path).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+        }
+        // A file that cannot be opened here cannot be changed either: the change reports it.
+        if (fd < 0) return kUnsupported;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int error = errno;
+            close(fd);
+            return error == EWOULDBLOCK || error == EINTR ? kBusy : kUnsupported;
+        }
+        if (StillNamed(path, fd, folder)) {
+            m_file = fd;
+            return kTaken;
+        }
+        close(fd);
+    }
+    return kBusy;
+}
+
+std::string ChangeLockKey(const char* path) {
+    if (!path) return std::string();
+    const char* slash = std::strrchr(path, '/');
+    std::string name = slash ? slash + 1 : path;
+    char resolved[PATH_MAX];
+    if (!realpath(FolderPart(path).c_str(), resolved)) return path;
+    std::string key = resolved;
+    if (key.back() != '/') key += '/';
+    return key + name;
+}
+
+void SleepMilliseconds(int milliseconds) {
+    struct timespec span;
+    span.tv_sec = milliseconds / 1000;
+    span.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&span, &span) != 0 && errno == EINTR) {
+    }
+}
 
 bool MakeDirectory(const char* path) { return mkdir(path, 0755) == 0 || errno == EEXIST; }
 

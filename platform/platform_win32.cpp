@@ -8,6 +8,9 @@
 #include <windows.h>
 
 #include <clocale>
+#include <cstdint>
+#include <map>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -34,8 +37,8 @@ bool CanStoreName(const char* hostName) { return hostName != nullptr; }
 
 namespace {
 
-// Read by worker threads too, which start after a request has set it: a plain flag suffices.
-bool g_wideText = false;
+// Each host thread runs requests of its own; the workers of a pack open no files.
+thread_local bool g_wideText = false;
 
 UINT HostCodePage() { return g_wideText ? CP_UTF8 : CP_ACP; }
 
@@ -169,8 +172,152 @@ FILE* CreateUniqueFile(const std::string& dir, const std::string& prefix, std::s
     return nullptr;
 }
 
+namespace {
+
+std::wstring LockKeyW(const char* path) {
+    std::wstring wide = WidePath(path);
+    wchar_t full[32768];
+    DWORD n = GetFullPathNameW(wide.c_str(), 32768, full, nullptr);
+    std::wstring key = n > 0 && n < 32768 ? std::wstring(full, n) : wide;
+    // Windows names ignore letter case: one file, one key.
+    if (!key.empty()) CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+std::wstring GuardName(const std::wstring& key) {
+    uint64_t h = 14695981039346656037ull;
+    for (wchar_t c : key) h = (h ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+    std::wstring name = L"Local\\kyrzbk.change.";
+    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(h >> shift) & 15];
+    return name;
+}
+
+// Far beyond any archive's end: locking there keeps other changes out while readers,
+// whom a lock on the data itself would stop, go on.
+OVERLAPPED LockRegion() {
+    OVERLAPPED at = {};
+    at.Offset = 0xFFFFFFFEu;
+    at.OffsetHigh = 0x7FFFFFFFu;
+    return at;
+}
+
+bool SameFile(HANDLE held, const std::wstring& path) {
+    HANDLE now = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (now == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    bool same = GetFileInformationByHandle(held, &a) && GetFileInformationByHandle(now, &b) &&
+                a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(now);
+    return same;
+}
+
+// The locked files of this process by key, so that replacing one first closes the handle
+// that would keep Windows from replacing it. Only the thread holding a lock replaces its file.
+std::mutex g_heldMutex;
+std::map<std::wstring, intptr_t*>& HeldFiles() {
+    static std::map<std::wstring, intptr_t*> held;
+    return held;
+}
+
+void CloseHeldFile(const std::wstring& key) {
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    auto it = HeldFiles().find(key);
+    if (it == HeldFiles().end()) return;
+    if (*it->second != -1) CloseHandle(reinterpret_cast<HANDLE>(*it->second));
+    *it->second = -1;
+    HeldFiles().erase(it);
+}
+
+} // namespace
+
+FileChangeLock::~FileChangeLock() { Release(); }
+
+void FileChangeLock::Release() {
+    if (m_file != -1) {
+        std::lock_guard<std::mutex> guard(g_heldMutex);
+        for (auto it = HeldFiles().begin(); it != HeldFiles().end(); ++it) {
+            if (it->second == &m_file) {
+                HeldFiles().erase(it);
+                break;
+            }
+        }
+        CloseHandle(reinterpret_cast<HANDLE>(m_file));
+    }
+    m_file = -1;
+    if (m_guard != -1) {
+        HANDLE mutex = reinterpret_cast<HANDLE>(m_guard);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    m_guard = -1;
+}
+
+FileChangeLock::Attempt FileChangeLock::TryTake(const char* path) {
+    Release();
+    if (!path || !*path) return kUnsupported;
+    std::wstring key = LockKeyW(path);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, GuardName(key).c_str());
+    if (!mutex) return kUnsupported;
+    DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_TIMEOUT) {
+        CloseHandle(mutex);
+        return kBusy;
+    }
+    // An abandoned mutex is owned all the same: its holder ended without releasing it.
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return kUnsupported;
+    }
+    m_guard = reinterpret_cast<intptr_t>(mutex);
+    std::wstring wide = WidePath(path);
+    for (int round = 0; round < 16; ++round) {
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A file to be created: the mutex alone keeps a second creation waiting.
+        if (file == INVALID_HANDLE_VALUE) return kTaken;
+        OVERLAPPED at = LockRegion();
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            DWORD error = GetLastError();
+            CloseHandle(file);
+            if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
+                Release();
+                return kBusy;
+            }
+            return kTaken; // no byte-range locks on this file system: the mutex still holds
+        }
+        if (SameFile(file, wide)) {
+            m_file = reinterpret_cast<intptr_t>(file);
+            std::lock_guard<std::mutex> guard(g_heldMutex);
+            HeldFiles()[key] = &m_file;
+            return kTaken;
+        }
+        CloseHandle(file);
+    }
+    Release();
+    return kBusy;
+}
+
+std::string ChangeLockKey(const char* path) {
+    if (!path) return std::string();
+    return FromWide(LockKeyW(path).c_str(), CP_UTF8, nullptr);
+}
+
+void SleepMilliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
 bool ReplaceFileAtomically(const char* from, const char* to) {
-    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    std::wstring target = WidePath(to);
+    CloseHeldFile(LockKeyW(to));
+    // Windows replaces no file that is open: a reader that has the archive open for a moment
+    // (a listing, a change's short look at it from another machine) is waited for, briefly.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(WidePath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt >= 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return false;
+        Sleep(50);
+    }
 }
 
 bool DeleteFileAt(const char* path) { return path && DeleteFileW(WidePath(path).c_str()) != 0; }
@@ -200,12 +347,18 @@ int CompareNoCase(const char* a, const char* b) { return _stricmp(a, b); }
 int CollateNoCase(const char* a, const char* b) { return _stricoll(a, b); }
 
 CollationScope::CollationScope() {
+    // The runtime's locale is the whole process's unless a thread asks for its own, and
+    // host threads sort names at the same time.
+    m_previousThreadMode = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
     const char* current = std::setlocale(LC_ALL, nullptr);
     m_previous = current ? current : "C";
     std::setlocale(LC_ALL, ".ACP");
 }
 
-CollationScope::~CollationScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
+CollationScope::~CollationScope() {
+    std::setlocale(LC_ALL, m_previous.c_str());
+    if (m_previousThreadMode == _DISABLE_PER_THREAD_LOCALE) _configthreadlocale(_DISABLE_PER_THREAD_LOCALE);
+}
 
 bool ToLocalTime(int64_t utcSeconds, struct tm* out) {
     __time64_t t = static_cast<__time64_t>(utcSeconds);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/platform.h"
 #include "tools/plugin_text.h"
 
 namespace {
@@ -31,7 +32,34 @@ void SetProgressTotal(long long totalBytes) {
     g_percent = -1;
 }
 
+namespace {
+
+// For the tests that make two changes of one archive meet: every report is appended to the
+// file KYRZBK_TEST_PROGRESS_LOG names, and the first one is held until the file that
+// KYRZBK_TEST_HOLD names exists (at most two minutes).
+void TestHooks(const char* text) {
+    static const std::string log = platform::EnvironmentValue("KYRZBK_TEST_PROGRESS_LOG");
+    static std::string hold = platform::EnvironmentValue("KYRZBK_TEST_HOLD");
+    if (!log.empty()) {
+        if (FILE* f = platform::OpenFile(log.c_str(), "ab")) {
+            std::fprintf(f, "%s\n", text ? text : "<null>");
+            std::fclose(f);
+        }
+    }
+    for (int waited = 0; !hold.empty() && waited < 120000; waited += 20) {
+        if (FILE* f = platform::OpenFile(hold.c_str(), "rb")) {
+            std::fclose(f);
+            break;
+        }
+        platform::SleepMilliseconds(20);
+    }
+    hold.clear();
+}
+
+} // namespace
+
 int KYR_CALL HostProgress(char* text, int count) {
+    TestHooks(text);
     if (!g_enabled) return 1;
     if (text && g_item != text) {
         g_item = text;
