@@ -28,6 +28,7 @@ std::string SourcePathOf(const std::string& srcPath, const std::string& listedNa
 }
 
 bool ShouldCompress(const char* sourcePath) {
+    SettingsLock lock;
     if (!PluginSettings.UseCompression) return false;
     if (PluginSettings.CompressAll) return true;
     const char* extension = FindExtension(FindFileName(sourcePath));

@@ -5,6 +5,7 @@
 #include "settings/settings_store.h"
 
 int CZbkArchiveManager::AddSignatureRecord(ZbkEntryList* newList, ZbkEntryList* oldList, int blockFailureCode) {
+    SettingsLock lock;
     // The games look every file of an archive up below the folder that its header block
     // names: a rewrite keeps the old record and block byte for byte unless the settings ask
     // for the configured block in their place.

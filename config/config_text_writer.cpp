@@ -6,7 +6,10 @@
 namespace {
 
 // Read at every comment part, so a change of the setting applies from the next decode on.
-bool Comments() { return PluginSettings.WriteCppComments; }
+bool Comments() {
+    SettingsLock lock;
+    return PluginSettings.WriteCppComments;
+}
 
 } // namespace
 

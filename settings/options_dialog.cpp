@@ -69,6 +69,7 @@ bool COptionsDialog::OnCommand(int id) {
 }
 
 void COptionsDialog::FillControls() {
+    SettingsLock lock;
     m_controls->SetChecked(IDC_USE_COMPRESSION, PluginSettings.UseCompression);
     m_controls->SetChecked(IDC_COMPRESS_ALL, PluginSettings.CompressAll);
     if (PluginSettings.CompressFormats) {
@@ -135,6 +136,7 @@ char* COptionsDialog::GetControlText(int id) {
 }
 
 void COptionsDialog::ReadControls() {
+    SettingsLock lock;
     // Disabled controls are read too: their values are kept for when they apply again.
     PluginSettings.UseCompression = m_controls->IsChecked(IDC_USE_COMPRESSION);
     PluginSettings.CompressAll = m_controls->IsChecked(IDC_COMPRESS_ALL);

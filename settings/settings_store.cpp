@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -138,6 +139,17 @@ bool ReplaceFileContent(const char* path, const CTextBuffer& content) {
 
 PluginSettingsRecord PluginSettings = MakeDefaultSettings();
 
+namespace {
+std::recursive_mutex& SettingsMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+} // namespace
+
+SettingsLock::SettingsLock() { SettingsMutex().lock(); }
+
+SettingsLock::~SettingsLock() { SettingsMutex().unlock(); }
+
 void SetCompressFormats(StringList* list) {
     delete PluginSettings.CompressFormats;
     if (!list) {
@@ -181,6 +193,7 @@ void ApplySettingLine(char* line) {
 
 void LoadSettings(const PackDefaultParamStruct* params) {
     if (!params) return;
+    SettingsLock lock;
     std::memcpy(&PluginSettings.DefaultParams, params, sizeof(PackDefaultParamStruct));
     const char* path = SettingsPath();
     if (!path) return;
@@ -207,6 +220,7 @@ void LoadSettings(const PackDefaultParamStruct* params) {
 }
 
 bool SaveSettings() {
+    SettingsLock lock;
     const char* path = SettingsPath();
     if (!path) return false;
     CTextBuffer buffer;
@@ -261,6 +275,7 @@ bool WriteSettingsSection(CTextBuffer& buffer, bool lineEndFirst) {
 }
 
 void ReleaseSettings() {
+    SettingsLock lock;
     delete PluginSettings.CompressFormats;
     PluginSettings.CompressFormats = nullptr;
     std::free(PluginSettings.ZbkSignatureSuffixKey);
@@ -270,6 +285,7 @@ void ReleaseSettings() {
 }
 
 void ResetSettingsToDefaults() {
+    SettingsLock lock;
     ReleaseSettings();
     PluginSettings = MakeDefaultSettings();
 }

@@ -20,6 +20,18 @@ struct PluginSettingsRecord {
 
 extern PluginSettingsRecord PluginSettings;
 
+// The file managers call the plug-in from several threads: a pack may read the settings
+// while the options dialog or the host's settings file changes them on another thread.
+// Every read and change of the record goes under this lock (one of the same thread may
+// nest). A pack reads each setting once per file, so changes meet it between files.
+class SettingsLock {
+public:
+    SettingsLock();
+    ~SettingsLock();
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+};
+
 // The section of the host's file that belongs to this plug-in.
 constexpr const char kSettingsSection[] = "KYRZBK_HLV";
 constexpr const char kDefaultCompressFormats[] = "sqs,sqf,sqm,ext,csv,txt,htm,html,cpp,bin,p3d";

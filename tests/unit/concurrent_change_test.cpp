@@ -214,6 +214,38 @@ TEST_F(ConcurrentChange, ChangesOfDifferentArchivesAndAListingRunSideBySide) {
     ExpectOwnReports(3, {true, before}, {"first.txt", "second.txt"});
 }
 
+// The file manager hands over its settings file, or the options dialog applies, on one
+// thread while packs run on others: every pack still writes a sound archive, and under
+// ThreadSanitizer a setting read without the lock is reported.
+TEST_F(ConcurrentChange, SettingsChangedWhilePacksRun) {
+    const char* sections[] = {"[KYRZBK_HLV]\nCompressFormats=txt\nForceZbkSignature=0\n",
+                              "[KYRZBK_HLV]\nCompressFormats=dat,bin\nForceZbkSignature=1\nZbkSignatureSuffixKey=k\n"};
+    std::string inis[2];
+    for (int i = 0; i < 2; ++i) {
+        inis[i] = dir.File("settings" + std::to_string(i) + ".ini");
+        WriteFileText(inis[i], sections[i]);
+    }
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int i = 0; !done; ++i) {
+            PackDefaultParamStruct params = {};
+            params.size = sizeof params;
+            std::snprintf(params.DefaultIniName, sizeof params.DefaultIniName, "%s", inis[i % 2].c_str());
+            PackSetDefaultParams(&params);
+        }
+    });
+    const std::vector<std::string> names = {"keep.txt", "old.txt"};
+    for (int round = 0; round < 20; ++round) {
+        std::string archive = Archive("round" + std::to_string(round) + ".zbk");
+        ASSERT_EQ(Run(archive, {true, names}, 0), 0);
+        ASSERT_EQ(Run(archive, {false, {"old.txt"}}, 0), 0);
+        ExpectHolds(archive, {"keep.txt"});
+    }
+    done = true;
+    changer.join();
+    ResetSettingsToDefaults();
+}
+
 // A reader that keeps the archive open while it is changed. POSIX replaces the file under it
 // and the reader goes on with the old one; Windows replaces no open file, so the change
 // fails with the write error and leaves the archive as it was, with no temporary file.
