@@ -57,6 +57,20 @@ const std::string& ConfigFile(Shape shape, bool tesk, size_t megabytes) {
     return files.emplace(key, path).first->second;
 }
 
+// Listing decodes the whole file to learn the size of its text; false when the decode fails.
+template <typename Manager>
+bool ListOnce(std::string& path, int64_t* textSize = nullptr) {
+    Manager m;
+    tOpenArchiveData open = {};
+    open.ArcName = &path[0];
+    open.OpenMode = PK_OM_LIST;
+    m.OpenArchive(&open);
+    tHeaderData header = {};
+    if (open.OpenResult != 0 || m.ReadHeader(&header) != 0) return false;
+    if (textSize) *textSize = header.UnpSize;
+    return true;
+}
+
 template <typename Manager>
 void DecodeConfig(benchmark::State& state, Shape shape, bool tesk) {
     size_t megabytes = static_cast<size_t>(state.range(0));
@@ -64,36 +78,16 @@ void DecodeConfig(benchmark::State& state, Shape shape, bool tesk) {
     int64_t fileSize = static_cast<int64_t>(ReadFileBytes(path).size());
     int64_t textSize = 0;
     for (auto _ : state) {
-        // Listing decodes the whole file to learn the size of its text.
-        Manager m;
-        tOpenArchiveData open = {};
-        open.ArcName = &path[0];
-        open.OpenMode = PK_OM_LIST;
-        m.OpenArchive(&open);
-        tHeaderData header = {};
-        if (open.OpenResult != 0 || m.ReadHeader(&header) != 0) {
+        if (!ListOnce<Manager>(path, &textSize)) {
             state.SkipWithError("decode failed");
             break;
         }
-        textSize = header.UnpSize;
     }
     state.SetBytesProcessed(state.iterations() * fileSize);
     state.counters["file_MB"] = static_cast<double>(fileSize) / 1e6;
     state.counters["text_MB"] = static_cast<double>(textSize) / 1e6;
     state.counters["MB/s"] =
         benchmark::Counter(static_cast<double>(fileSize) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-// Listing decodes the whole file; false when the decode fails.
-template <typename Manager>
-bool ListOnce(std::string& path) {
-    Manager m;
-    tOpenArchiveData open = {};
-    open.ArcName = &path[0];
-    open.OpenMode = PK_OM_LIST;
-    m.OpenArchive(&open);
-    tHeaderData header = {};
-    return open.OpenResult == 0 && m.ReadHeader(&header) == 0;
 }
 
 // Text of at least `megabytes` MB, made on first use and kept for the whole run.
