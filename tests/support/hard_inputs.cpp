@@ -136,6 +136,18 @@ struct Maker {
         return out;
     }
 
+    // Records of 33 to 4,000 bytes, each repeated for a few windows, with a byte changed
+    // in `breakPercent` of the records.
+    Bytes Records(size_t n, unsigned breakPercent) {
+        Bytes out;
+        while (out.size() < n) {
+            const size_t period = 33 + Pick(3968);
+            const Bytes table = RepeatedRecords(period, breakPercent, 4 * period + Pick(40000), unsigned(rng()));
+            out.insert(out.end(), table.begin(), table.end());
+        }
+        return out;
+    }
+
     // Spaces with a letter now and then, which keep meeting the prefix.
     Bytes Indentation(size_t n) {
         Bytes out;
@@ -166,6 +178,9 @@ std::vector<Input> Adversarial(size_t n) {
         {"indentation", m.Indentation(n)},
         {"many records", m.ManyRecords(n)},
         {"forgotten runs", ForgottenRuns(n / 7, 5)},
+        {"repeated records", m.Records(n, 0)},
+        {"repeated records with breaks", m.Records(n, 2)},
+        {"repeated records often broken", m.Records(n, 20)},
     };
     for (Input& input : inputs)
         if (input.bytes.size() > n) input.bytes.resize(n);
@@ -185,6 +200,22 @@ Bytes ForgottenRuns(size_t runs, unsigned seed) {
     out.insert(out.end(), 5, 5);
     out.insert(out.end(), 15, kRare);
     out.push_back(7);
+    return out;
+}
+
+Bytes RepeatedRecords(size_t period, unsigned breakPercent, size_t n, unsigned seed) {
+    Maker m(seed);
+    static const char kFields[] = "0123456789 ,;:()$.-_abcdefxyz\t\n";
+    Bytes record(period);
+    for (auto& b : record) b = m.Pick(8) == 0 ? 0 : static_cast<unsigned char>(kFields[m.Pick(sizeof kFields - 1)]);
+    Bytes out;
+    out.reserve(n + period);
+    while (out.size() < n) {
+        const size_t start = out.size();
+        out.insert(out.end(), record.begin(), record.end());
+        if (m.Pick(100) < breakPercent) out[start + m.Pick(unsigned(period))] ^= static_cast<unsigned char>(1 + m.Pick(255));
+    }
+    out.resize(n);
     return out;
 }
 
