@@ -163,7 +163,9 @@ public:
         if (shorter >= maxLen) return run;
         if (m_period) {
             MatchResult periodic;
-            if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
+            if (m_period > kMaxPeriod ? RecordMatch(pos, low, maxLen, inRun, &periodic)
+                                      : PeriodicMatch(pos, low, maxLen, inRun, &periodic))
+                return periodic;
         }
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
         // bytes are all one; when none does, the answer is shorter and the short chain or
@@ -318,6 +320,8 @@ private:
             // same 18 bytes again and again, and the farthest place found last time still
             // is one while it is in the window.
             if (need == maxLen) {
+                // The walk met the nearest place of all 18 bytes first.
+                if (!m_period) FindPeriod(pos, maxLen, pos - bestAt);
                 const int32_t known = RecallFull(pos, low);
                 if (known >= 0) {
                     m_walkedOverBudget -= kWalkedPerSearch;
@@ -335,7 +339,7 @@ private:
                                   (m_data[c + 16] == here[16]) & (m_data[c + 17] == here[17]);
                 bestAt ^= (bestAt ^ c) & -int32_t(full);
             }
-            if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
+            if (c >= low && need == maxLen) FindPeriod(pos, maxLen, 0);
         }
         // Long walks pay for the long chains only where they end short of all 18 bytes:
         // repeating data ends them at 18, and its periods serve it better.
@@ -604,7 +608,7 @@ private:
                 const int32_t exact = run.end - r;
                 if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
             }
-            if (need == maxLen && visited > kPeriodicWalk) FindPeriod(pos, maxLen);
+            if (need == maxLen && visited > kPeriodicWalk) FindPeriod(pos, maxLen, 0);
         }
         return Found(bestAt, need, pos);
     }
@@ -726,9 +730,52 @@ private:
         return older;
     }
 
+    // Records longer than kMaxPeriod repeated with breaks (tables, vertex buffers, rows
+    // of a height map): the farthest place of all maxLen bytes is usually the first one
+    // from the window start at the same phase of the record, and the chain from there
+    // back to the window start holds every place before it that could match. Neither
+    // needs the records between to be whole, so a break costs only the searches whose
+    // bytes it lies in. False when the record does not show at kRecordTries places of
+    // that phase (the period is given up after kRecordMisses such searches in a row), or
+    // when pos starts a run (its places are on no chain).
+    // Bound: kRecordTries comparisons, kRecordSteps places of the chain, then FarthestFull
+    // from the window start up to the place reached: O(4096).
+    bool RecordMatch(int32_t pos, int32_t low, int maxLen, bool inRun, MatchResult* found) {
+        using namespace match_detail;
+        if (inRun) return false;
+        const int32_t q = m_period;
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        int32_t c = pos - (pos - low) / q * q;
+        int32_t first = -1;
+        for (int k = 0; k < kRecordTries && c <= pos - maxLen; ++k, c += q) {
+            if (MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) {
+                first = c;
+                break;
+            }
+        }
+        if (first < 0) {
+            if (++m_recordMisses >= kRecordMisses) m_period = 0;
+            return false;
+        }
+        m_recordMisses = 0;
+        // Every place before `first` that matches shares its first three bytes, and so its chain.
+        int32_t steps = 0;
+        for (c = m_links[first & m_mask]; c >= low; c = m_links[c & m_mask]) {
+            if (++steps > kRecordSteps) {
+                const int32_t farthest = FarthestFull(m_links, pos, low, c, maxLen);
+                if (farthest >= 0) first = farthest;
+                break;
+            }
+            if (MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) first = c;
+        }
+        *found = MatchResult{maxLen, uint32_t(pos - first)};
+        return true;
+    }
+
     // After a long walk to a match of maxLen bytes: the shortest distance at which those
-    // bytes repeat, if it is short, is worth trying as the period.
-    void FindPeriod(int32_t pos, int maxLen) {
+    // bytes repeat, if it is short, is worth trying as the period; else `nearest`, the
+    // distance of the nearest place of all maxLen bytes (0: not known), as a record's.
+    void FindPeriod(int32_t pos, int maxLen, int32_t nearest) {
         if (maxLen < 8) return;
         const uint64_t head = match_detail::Load64(m_data + pos);
         for (int32_t q = 3; q <= kMaxPeriod && q <= pos; ++q) {
@@ -741,6 +788,10 @@ private:
                 m_periodFrom = m_periodTo = pos + maxLen - q > 0 ? pos + maxLen - q : 0;
             }
             return;
+        }
+        if (nearest > kMaxPeriod) {
+            m_period = nearest;
+            m_recordMisses = 0;
         }
     }
 
@@ -781,6 +832,11 @@ private:
     // window), and only after a walk that met more places than this.
     static constexpr int32_t kMaxPeriod = 32;
     static constexpr int64_t kPeriodicWalk = 32;
+    // A record's phase is tried at this many places, and the chain before the first that
+    // matches followed for this many, by RecordMatch.
+    static constexpr int kRecordTries = 4;
+    static constexpr int32_t kRecordSteps = 32;
+    static constexpr int kRecordMisses = 2;
     static constexpr int64_t kWalkedAtStart = 50000;
 
     DataMatrix& m_matrix;
@@ -801,6 +857,7 @@ private:
     int32_t m_period = 0;     // the period last shown by a walk, 0 for none
     int32_t m_periodFrom = 0; // every byte at y in [from, to) equals the byte at y + m_period
     int32_t m_periodTo = 0;
+    int m_recordMisses = 0; // searches in a row whose record did not show
     // Per phase of the stretch from m_scansFrom with period m_scansPeriod: the window
     // start of its last scan before the stretch, and the place found (-1 for none).
     struct PeriodScan {
