@@ -163,8 +163,8 @@ public:
         if (shorter >= maxLen) return run;
         if (m_period) {
             MatchResult periodic;
-            if (m_period > kMaxPeriod ? RecordMatch(pos, low, maxLen, inRun, &periodic)
-                                      : PeriodicMatch(pos, low, maxLen, inRun, &periodic))
+            if (RecordMatch(pos, low, maxLen, inRun, &periodic)) return periodic.length > run.length ? periodic : run;
+            if (m_period && m_period <= kMaxPeriod && PeriodicMatch(pos, low, maxLen, inRun, &periodic))
                 return periodic;
         }
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
@@ -320,8 +320,9 @@ private:
             // same 18 bytes again and again, and the farthest place found last time still
             // is one while it is in the window.
             if (need == maxLen) {
-                // The walk met the nearest place of all 18 bytes first.
-                if (!m_period) FindPeriod(pos, maxLen, pos - bestAt);
+                // The walk met the nearest place of all 18 bytes first: when the bytes come
+                // back at twice its distance too, that distance is worth trying as a period.
+                if (!m_period && RepeatsTwice(pos, low, maxLen, pos - bestAt)) FindPeriod(pos, maxLen, pos - bestAt);
                 const int32_t known = RecallFull(pos, low);
                 if (known >= 0) {
                     m_walkedOverBudget -= kWalkedPerSearch;
@@ -747,15 +748,26 @@ private:
         const bool wide = int64_t(pos) + 24 <= m_size;
         int32_t c = pos - (pos - low) / q * q;
         int32_t first = -1;
+        int32_t longest = -1; // the first place tried of the most bytes, short of maxLen
+        int most = 0;
         for (int k = 0; k < kRecordTries && c <= pos - maxLen; ++k, c += q) {
-            if (MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) {
+            const int n = MatchLength(m_data + c, m_data + pos, maxLen, wide);
+            if (n == maxLen) {
                 first = c;
                 break;
             }
+            if (n > most) {
+                most = n;
+                longest = c;
+            }
         }
         if (first < 0) {
-            if (++m_recordMisses >= kRecordMisses) m_period = 0;
-            return false;
+            // A byte changed in the bytes sought, or in the record before, is a break.
+            const int n = MatchLength(m_data + pos - q, m_data + pos, maxLen, wide);
+            const bool broken = n < maxLen && MatchLength(m_data + pos - q + n + 1, m_data + pos + n + 1,
+                                                          maxLen - n - 1, false) == maxLen - n - 1;
+            if (!broken && ++m_recordMisses >= kRecordMisses) m_period = 0;
+            return most >= 3 && BrokenRecordMatch(pos, low, maxLen, longest, most, found);
         }
         m_recordMisses = 0;
         // Every place before `first` that matches shares its first three bytes, and so its chain.
@@ -769,6 +781,58 @@ private:
             if (MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) first = c;
         }
         *found = MatchResult{maxLen, uint32_t(pos - first)};
+        return true;
+    }
+
+    bool RepeatsTwice(int32_t pos, int32_t low, int maxLen, int32_t distance) const {
+        return pos - 2 * distance >= low &&
+               match_detail::MatchLength(m_data + pos - 2 * distance, m_data + pos, maxLen, int64_t(pos) + 24 <= m_size) ==
+                   maxLen;
+    }
+
+    // A record's place `longest` matches `most` bytes at pos (3 <= most < maxLen), as every
+    // whole record does where a byte changed in the bytes sought. A place of more bytes
+    // shares the three that end at pos + most, and so the chain of that key, which the
+    // changed byte keeps short; when it holds none, the farthest place of `most` bytes
+    // shares pos's first three, and the chain from `longest` back holds it.
+    // Bound: kRecordSteps places of each chain (false when the first is longer), then
+    // ScanWindow from the window start up to the place reached: O(4096).
+    bool BrokenRecordMatch(int32_t pos, int32_t low, int maxLen, int32_t longest, int most, MatchResult* found) {
+        using namespace match_detail;
+        const int32_t tail = pos + most - 2;
+        if (tail >= m_matrix.LinkedEnd()) return false;
+        const unsigned char* here = m_data + pos;
+        if (here[most - 2] == here[most - 1] && here[most - 2] == here[most]) return false; // runs are on no chain
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        int32_t bestAt = -1;
+        int need = most + 1;
+        int32_t steps = 0;
+        for (int32_t m = m_links[tail & m_mask]; m - (most - 2) >= low; m = m_links[m & m_mask]) {
+            if (++steps > kRecordSteps) return false;
+            const int32_t c = m - (most - 2);
+            if (c > pos - need) continue;
+            const int cap = pos - c < maxLen ? int(pos - c) : maxLen;
+            const int n = MatchLength(m_data + c, here, cap, wide);
+            if (n >= need) {
+                bestAt = c;
+                need = n;
+            }
+        }
+        if (bestAt >= 0) {
+            *found = MatchResult{need, uint32_t(pos - bestAt)};
+            return true;
+        }
+        bestAt = longest;
+        need = most;
+        steps = 0;
+        for (int32_t c = m_links[longest & m_mask]; c >= low; c = m_links[c & m_mask]) {
+            if (++steps > kRecordSteps) {
+                ScanWindow(pos, low, c, maxLen, most, &bestAt, &need);
+                break;
+            }
+            if (MatchLength(m_data + c, here, most, wide) == most) bestAt = c;
+        }
+        *found = MatchResult{most, uint32_t(pos - bestAt)};
         return true;
     }
 
