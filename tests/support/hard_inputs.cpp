@@ -225,7 +225,7 @@ std::string CorpusDir() {
 }
 
 const std::vector<std::string>& CorpusKinds() {
-    static const std::vector<std::string> kinds = {"headers", "libraries", "text", "images", "meshes", "textures"};
+    static const std::vector<std::string> kinds = {"headers", "libraries", "text", "images", "meshes", "textures", "records"};
     return kinds;
 }
 
