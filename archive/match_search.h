@@ -731,19 +731,27 @@ private:
         return older;
     }
 
-    // Records longer than kMaxPeriod repeated with breaks (tables, vertex buffers, rows
-    // of a height map): the farthest place of all maxLen bytes is usually the first one
-    // from the window start at the same phase of the record, and the chain from there
-    // back to the window start holds every place before it that could match. Neither
-    // needs the records between to be whole, so a break costs only the searches whose
-    // bytes it lies in. False when the record does not show at kRecordTries places of
-    // that phase (the period is given up after kRecordMisses such searches in a row), or
-    // when pos starts a run (its places are on no chain).
+    // Records repeated with breaks (tables, vertex buffers, rows of a height map): the
+    // farthest place of all maxLen bytes is usually the first one from the window start
+    // at the same phase of the record, and one chain from there back to the window start
+    // holds every place before it that could match: the chain of pos's key, or where pos
+    // starts a run of r bytes, of the key that ends it (two of the byte and the one
+    // after), since places inside runs are on no chain. Neither needs the records between
+    // to be whole, so a break costs only the searches whose bytes it lies in. False when
+    // the record does not show at kRecordTries places of that phase (the period is given
+    // up after kRecordMisses such searches in a row, unless a byte changed), or when the
+    // run from pos is longer than the match.
     // Bound: kRecordTries comparisons, kRecordSteps places of the chain, then FarthestFull
-    // from the window start up to the place reached: O(4096).
+    // or the window scan from the window start up to the place reached: O(4096).
     bool RecordMatch(int32_t pos, int32_t low, int maxLen, bool inRun, MatchResult* found) {
         using namespace match_detail;
-        if (inRun) return false;
+        int32_t lead = 0; // from a place to the key whose chain holds it
+        if (inRun) {
+            int r = 3;
+            while (r < maxLen && m_data[pos + r] == m_data[pos]) ++r;
+            if (r == maxLen) return false;
+            lead = r - 2;
+        }
         const int32_t q = m_period;
         const bool wide = int64_t(pos) + 24 <= m_size;
         int32_t c = pos - (pos - low) / q * q;
@@ -767,18 +775,22 @@ private:
             const bool broken = n < maxLen && MatchLength(m_data + pos - q + n + 1, m_data + pos + n + 1,
                                                           maxLen - n - 1, false) == maxLen - n - 1;
             if (!broken && ++m_recordMisses >= kRecordMisses) m_period = 0;
-            return most >= 3 && BrokenRecordMatch(pos, low, maxLen, longest, most, found);
+            return most >= 3 + lead && BrokenRecordMatch(pos, low, maxLen, lead, longest, most, found);
         }
         m_recordMisses = 0;
-        // Every place before `first` that matches shares its first three bytes, and so its chain.
         int32_t steps = 0;
-        for (c = m_links[first & m_mask]; c >= low; c = m_links[c & m_mask]) {
+        for (int32_t m = m_links[(first + lead) & m_mask]; m - lead >= low; m = m_links[m & m_mask]) {
             if (++steps > kRecordSteps) {
-                const int32_t farthest = FarthestFull(m_links, pos, low, c, maxLen);
-                if (farthest >= 0) first = farthest;
+                if (lead == 0) {
+                    const int32_t farthest = FarthestFull(m_links, pos, low, m, maxLen);
+                    if (farthest >= 0) first = farthest;
+                } else {
+                    int length = maxLen;
+                    ScanWindow(pos, low, m - lead, maxLen, maxLen, &first, &length);
+                }
                 break;
             }
-            if (MatchLength(m_data + c, m_data + pos, maxLen, wide) == maxLen) first = c;
+            if (MatchLength(m_data + m - lead, m_data + pos, maxLen, wide) == maxLen) first = m - lead;
         }
         *found = MatchResult{maxLen, uint32_t(pos - first)};
         return true;
@@ -790,14 +802,15 @@ private:
                    maxLen;
     }
 
-    // A record's place `longest` matches `most` bytes at pos (3 <= most < maxLen), as every
-    // whole record does where a byte changed in the bytes sought. A place of more bytes
-    // shares the three that end at pos + most, and so the chain of that key, which the
-    // changed byte keeps short; when it holds none, the farthest place of `most` bytes
-    // shares pos's first three, and the chain from `longest` back holds it.
+    // A record's place `longest` matches `most` bytes at pos (3 + lead <= most < maxLen),
+    // as every whole record does where a byte changed in the bytes sought. A place of more
+    // bytes shares the three that end at pos + most, and so the chain of that key, which
+    // the changed byte keeps short; when it holds none, the farthest place of `most` bytes
+    // is on the chain through `longest` + lead, as in RecordMatch.
     // Bound: kRecordSteps places of each chain (false when the first is longer), then
     // ScanWindow from the window start up to the place reached: O(4096).
-    bool BrokenRecordMatch(int32_t pos, int32_t low, int maxLen, int32_t longest, int most, MatchResult* found) {
+    bool BrokenRecordMatch(int32_t pos, int32_t low, int maxLen, int32_t lead, int32_t longest, int most,
+                           MatchResult* found) {
         using namespace match_detail;
         const int32_t tail = pos + most - 2;
         if (tail >= m_matrix.LinkedEnd()) return false;
@@ -825,12 +838,12 @@ private:
         bestAt = longest;
         need = most;
         steps = 0;
-        for (int32_t c = m_links[longest & m_mask]; c >= low; c = m_links[c & m_mask]) {
+        for (int32_t m = m_links[(longest + lead) & m_mask]; m - lead >= low; m = m_links[m & m_mask]) {
             if (++steps > kRecordSteps) {
-                ScanWindow(pos, low, c, maxLen, most, &bestAt, &need);
+                ScanWindow(pos, low, m - lead, maxLen, most, &bestAt, &need);
                 break;
             }
-            if (MatchLength(m_data + c, here, most, wide) == most) bestAt = c;
+            if (MatchLength(m_data + m - lead, here, most, wide) == most) bestAt = m - lead;
         }
         *found = MatchResult{most, uint32_t(pos - bestAt)};
         return true;
