@@ -163,7 +163,8 @@ public:
         if (shorter >= maxLen) return run;
         if (m_period) {
             MatchResult periodic;
-            if (RecordMatch(pos, low, maxLen, inRun, &periodic)) return periodic.length > run.length ? periodic : run;
+            if (low >= m_recordAfter && RecordMatch(pos, low, maxLen, inRun, &periodic))
+                return periodic.length > run.length ? periodic : run;
             if (m_period && m_period <= kMaxPeriod && PeriodicMatch(pos, low, maxLen, inRun, &periodic))
                 return periodic;
         }
@@ -322,7 +323,8 @@ private:
             if (need == maxLen) {
                 // The walk met the nearest place of all 18 bytes first: when the bytes come
                 // back at twice its distance too, that distance is worth trying as a period.
-                if (!m_period && RepeatsTwice(pos, low, maxLen, pos - bestAt)) FindPeriod(pos, maxLen, pos - bestAt);
+                if (!m_period && pos - bestAt > kMaxPeriod && RepeatsTwice(pos, low, maxLen, pos - bestAt))
+                    FindPeriod(pos, maxLen, pos - bestAt);
                 const int32_t known = RecallFull(pos, low);
                 if (known >= 0) {
                     m_walkedOverBudget -= kWalkedPerSearch;
@@ -774,7 +776,15 @@ private:
             const int n = MatchLength(m_data + pos - q, m_data + pos, maxLen, wide);
             const bool broken = n < maxLen && MatchLength(m_data + pos - q + n + 1, m_data + pos + n + 1,
                                                           maxLen - n - 1, false) == maxLen - n - 1;
-            if (!broken && ++m_recordMisses >= kRecordMisses) m_period = 0;
+            if (!broken) {
+                if (q > kMaxPeriod) {
+                    if (++m_recordMisses >= kRecordMisses) m_period = 0;
+                } else {
+                    // The window starts before the stretch of a short period: until it
+                    // starts within, the stretch is followed from its own start instead.
+                    m_recordAfter = c;
+                }
+            }
             return most >= 3 + lead && BrokenRecordMatch(pos, low, maxLen, lead, longest, most, found);
         }
         m_recordMisses = 0;
@@ -935,6 +945,7 @@ private:
     int32_t m_periodFrom = 0; // every byte at y in [from, to) equals the byte at y + m_period
     int32_t m_periodTo = 0;
     int m_recordMisses = 0; // searches in a row whose record did not show
+    int32_t m_recordAfter = 0; // the window start from which a short period's record is tried again
     // Per phase of the stretch from m_scansFrom with period m_scansPeriod: the window
     // start of its last scan before the stretch, and the place found (-1 for none).
     struct PeriodScan {
