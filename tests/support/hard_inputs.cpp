@@ -148,6 +148,26 @@ struct Maker {
         return out;
     }
 
+    // Records of 33 to 1,000 bytes over three symbols, zero one of them, with a byte
+    // changed in 20 % of the records, to one of them or to any byte: every key comes back
+    // dozens of times within a record, zeros make runs, and a changed byte makes a key as
+    // common as the others or a rare one, so the chains a record's search follows are as
+    // long as they get.
+    Bytes CrowdedRecords(size_t n) {
+        Bytes out;
+        while (out.size() < n) {
+            static const unsigned char kSymbols[] = {'a', 'b', 0};
+            Bytes record(33 + Pick(968));
+            for (auto& b : record) b = kSymbols[Pick(3)];
+            Bytes table;
+            for (size_t k = 0; k < 4 + Pick(40); ++k) table.insert(table.end(), record.begin(), record.end());
+            for (size_t at = 0; at < table.size(); at += record.size())
+                if (Pick(5) == 0) table[at + Pick(unsigned(record.size()))] = Pick(2) ? kSymbols[Pick(3)] : Byte();
+            out.insert(out.end(), table.begin(), table.end());
+        }
+        return out;
+    }
+
     // Spaces with a letter now and then, which keep meeting the prefix.
     Bytes Indentation(size_t n) {
         Bytes out;
@@ -181,6 +201,7 @@ std::vector<Input> Adversarial(size_t n) {
         {"repeated records", m.Records(n, 0)},
         {"repeated records with breaks", m.Records(n, 2)},
         {"repeated records often broken", m.Records(n, 20)},
+        {"crowded records", m.CrowdedRecords(n)},
     };
     for (Input& input : inputs)
         if (input.bytes.size() > n) input.bytes.resize(n);
