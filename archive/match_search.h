@@ -10,7 +10,9 @@
 // most one scan of the window (4096 places, a test of three bytes each) or, without
 // vectors, one pass over the places of a chain in the window (at most 4096, a comparison
 // each); a period, once shown, is checked over at most 32 places and the bytes it has not
-// checked before; a remembered answer costs one comparison of 18 bytes. The
+// checked before; a record's period is tried at kRecordTries places, and kRecordSteps
+// places of at most two chains, before the window scan (or pass) up to where they
+// stopped, or the usual search; a remembered answer costs one comparison of 18 bytes. The
 // plain matrix search also weighs up to the whole window per token, so no input costs
 // more than a small constant times it.
 #pragma once
