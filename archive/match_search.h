@@ -10,7 +10,9 @@
 // most one scan of the window (4096 places, a test of three bytes each) or, without
 // vectors, one pass over the places of a chain in the window (at most 4096, a comparison
 // each); a period, once shown, is checked over at most 32 places and the bytes it has not
-// checked before; a remembered answer costs one comparison of 18 bytes. The
+// checked before; a record's period is tried at kRecordTries places, and kRecordSteps
+// places of at most two chains, before the window scan (or pass) up to where they
+// stopped, or the usual search; a remembered answer costs one comparison of 18 bytes. The
 // plain matrix search also weighs up to the whole window per token, so no input costs
 // more than a small constant times it.
 #pragma once
@@ -163,7 +165,10 @@ public:
         if (shorter >= maxLen) return run;
         if (m_period) {
             MatchResult periodic;
-            if (PeriodicMatch(pos, low, maxLen, inRun, &periodic)) return periodic;
+            if (low >= m_recordAfter && RecordMatch(pos, low, maxLen, inRun, &periodic))
+                return periodic.length > run.length ? periodic : run;
+            if (m_period && m_period <= kMaxPeriod && PeriodicMatch(pos, low, maxLen, inRun, &periodic))
+                return periodic;
         }
         // Every place that gives kLongKey bytes or more is on the long chain, unless those
         // bytes are all one; when none does, the answer is shorter and the short chain or
@@ -318,6 +323,10 @@ private:
             // same 18 bytes again and again, and the farthest place found last time still
             // is one while it is in the window.
             if (need == maxLen) {
+                // The walk met the nearest place of all 18 bytes first: when the bytes come
+                // back at twice its distance too, that distance is worth trying as a period.
+                if (!m_period && pos - bestAt > kMaxPeriod && RepeatsTwice(pos, low, maxLen, pos - bestAt))
+                    FindPeriod(pos, maxLen, pos - bestAt);
                 const int32_t known = RecallFull(pos, low);
                 if (known >= 0) {
                     m_walkedOverBudget -= kWalkedPerSearch;
@@ -335,7 +344,7 @@ private:
                                   (m_data[c + 16] == here[16]) & (m_data[c + 17] == here[17]);
                 bestAt ^= (bestAt ^ c) & -int32_t(full);
             }
-            if (c >= low && need == maxLen) FindPeriod(pos, maxLen);
+            if (c >= low && need == maxLen) FindPeriod(pos, maxLen, 0);
         }
         // Long walks pay for the long chains only where they end short of all 18 bytes:
         // repeating data ends them at 18, and its periods serve it better.
@@ -604,7 +613,7 @@ private:
                 const int32_t exact = run.end - r;
                 if (exact >= low && exact <= last) TakeExact(exact, run.end, pos, r, maxLen, &bestAt, &need);
             }
-            if (need == maxLen && visited > kPeriodicWalk) FindPeriod(pos, maxLen);
+            if (need == maxLen && visited > kPeriodicWalk) FindPeriod(pos, maxLen, 0);
         }
         return Found(bestAt, need, pos);
     }
@@ -726,9 +735,136 @@ private:
         return older;
     }
 
+    // Records repeated with breaks (tables, vertex buffers, rows of a height map): the
+    // farthest place of all maxLen bytes is usually the first one from the window start
+    // at the same phase of the record, and one chain from there back to the window start
+    // holds every place before it that could match: the chain of pos's key, or where pos
+    // starts a run of r bytes, of the key that ends it (two of the byte and the one
+    // after), since places inside runs are on no chain. Neither needs the records between
+    // to be whole, so a break costs only the searches whose bytes it lies in. False when
+    // the record does not show at kRecordTries places of that phase (the period is given
+    // up after kRecordMisses such searches in a row, unless a byte changed), or when the
+    // run from pos is longer than the match.
+    // Bound: kRecordTries comparisons, kRecordSteps places of the chain, then FarthestFull
+    // or the window scan from the window start up to the place reached: O(4096).
+    bool RecordMatch(int32_t pos, int32_t low, int maxLen, bool inRun, MatchResult* found) {
+        using namespace match_detail;
+        int32_t lead = 0; // from a place to the key whose chain holds it
+        if (inRun) {
+            int r = 3;
+            while (r < maxLen && m_data[pos + r] == m_data[pos]) ++r;
+            if (r == maxLen) return false;
+            lead = r - 2;
+        }
+        const int32_t q = m_period;
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        int32_t c = pos - (pos - low) / q * q;
+        int32_t first = -1;
+        int32_t longest = -1; // the first place tried of the most bytes, short of maxLen
+        int most = 0;
+        for (int k = 0; k < kRecordTries && c <= pos - maxLen; ++k, c += q) {
+            const int n = MatchLength(m_data + c, m_data + pos, maxLen, wide);
+            if (n == maxLen) {
+                first = c;
+                break;
+            }
+            if (n > most) {
+                most = n;
+                longest = c;
+            }
+        }
+        if (first < 0) {
+            // A byte changed in the bytes sought, or in the record before, is a break.
+            const int n = MatchLength(m_data + pos - q, m_data + pos, maxLen, wide);
+            const bool broken = n < maxLen && MatchLength(m_data + pos - q + n + 1, m_data + pos + n + 1,
+                                                          maxLen - n - 1, false) == maxLen - n - 1;
+            if (!broken) {
+                if (q > kMaxPeriod) {
+                    if (++m_recordMisses >= kRecordMisses) m_period = 0;
+                } else {
+                    // The window starts before the stretch of a short period: until it
+                    // starts within, the stretch is followed from its own start instead.
+                    m_recordAfter = c;
+                }
+            }
+            return most >= 3 + lead && BrokenRecordMatch(pos, low, maxLen, lead, longest, most, found);
+        }
+        m_recordMisses = 0;
+        int32_t steps = 0;
+        for (int32_t m = m_links[(first + lead) & m_mask]; m - lead >= low; m = m_links[m & m_mask]) {
+            if (++steps > kRecordSteps) {
+                if (lead == 0) {
+                    const int32_t farthest = FarthestFull(m_links, pos, low, m, maxLen);
+                    if (farthest >= 0) first = farthest;
+                } else {
+                    int length = maxLen;
+                    ScanWindow(pos, low, m - lead, maxLen, maxLen, &first, &length);
+                }
+                break;
+            }
+            if (MatchLength(m_data + m - lead, m_data + pos, maxLen, wide) == maxLen) first = m - lead;
+        }
+        *found = MatchResult{maxLen, uint32_t(pos - first)};
+        return true;
+    }
+
+    bool RepeatsTwice(int32_t pos, int32_t low, int maxLen, int32_t distance) const {
+        return pos - 2 * distance >= low &&
+               match_detail::MatchLength(m_data + pos - 2 * distance, m_data + pos, maxLen, int64_t(pos) + 24 <= m_size) ==
+                   maxLen;
+    }
+
+    // A record's place `longest` matches `most` bytes at pos (3 + lead <= most < maxLen),
+    // as every whole record does where a byte changed in the bytes sought. A place of more
+    // bytes shares the three that end at pos + most, and so the chain of that key, which
+    // the changed byte keeps short; when it holds none, the farthest place of `most` bytes
+    // is on the chain through `longest` + lead, as in RecordMatch.
+    // Bound: kRecordSteps places of each chain (false when the first is longer), then
+    // ScanWindow from the window start up to the place reached: O(4096).
+    bool BrokenRecordMatch(int32_t pos, int32_t low, int maxLen, int32_t lead, int32_t longest, int most,
+                           MatchResult* found) {
+        using namespace match_detail;
+        const int32_t tail = pos + most - 2;
+        if (tail >= m_matrix.LinkedEnd()) return false;
+        const unsigned char* here = m_data + pos;
+        if (here[most - 2] == here[most - 1] && here[most - 2] == here[most]) return false; // runs are on no chain
+        const bool wide = int64_t(pos) + 24 <= m_size;
+        int32_t bestAt = -1;
+        int need = most + 1;
+        int32_t steps = 0;
+        for (int32_t m = m_links[tail & m_mask]; m - (most - 2) >= low; m = m_links[m & m_mask]) {
+            if (++steps > kRecordSteps) return false;
+            const int32_t c = m - (most - 2);
+            if (c > pos - need) continue;
+            const int cap = pos - c < maxLen ? int(pos - c) : maxLen;
+            const int n = MatchLength(m_data + c, here, cap, wide);
+            if (n >= need) {
+                bestAt = c;
+                need = n;
+            }
+        }
+        if (bestAt >= 0) {
+            *found = MatchResult{need, uint32_t(pos - bestAt)};
+            return true;
+        }
+        bestAt = longest;
+        need = most;
+        steps = 0;
+        for (int32_t m = m_links[(longest + lead) & m_mask]; m - lead >= low; m = m_links[m & m_mask]) {
+            if (++steps > kRecordSteps) {
+                ScanWindow(pos, low, m - lead, maxLen, most, &bestAt, &need);
+                break;
+            }
+            if (MatchLength(m_data + m - lead, here, most, wide) == most) bestAt = m - lead;
+        }
+        *found = MatchResult{most, uint32_t(pos - bestAt)};
+        return true;
+    }
+
     // After a long walk to a match of maxLen bytes: the shortest distance at which those
-    // bytes repeat, if it is short, is worth trying as the period.
-    void FindPeriod(int32_t pos, int maxLen) {
+    // bytes repeat, if it is short, is worth trying as the period; else `nearest`, the
+    // distance of the nearest place of all maxLen bytes (0: not known), as a record's.
+    void FindPeriod(int32_t pos, int maxLen, int32_t nearest) {
         if (maxLen < 8) return;
         const uint64_t head = match_detail::Load64(m_data + pos);
         for (int32_t q = 3; q <= kMaxPeriod && q <= pos; ++q) {
@@ -741,6 +877,10 @@ private:
                 m_periodFrom = m_periodTo = pos + maxLen - q > 0 ? pos + maxLen - q : 0;
             }
             return;
+        }
+        if (nearest > kMaxPeriod) {
+            m_period = nearest;
+            m_recordMisses = 0;
         }
     }
 
@@ -781,6 +921,11 @@ private:
     // window), and only after a walk that met more places than this.
     static constexpr int32_t kMaxPeriod = 32;
     static constexpr int64_t kPeriodicWalk = 32;
+    // A record's phase is tried at this many places, and the chain before the first that
+    // matches followed for this many, by RecordMatch.
+    static constexpr int kRecordTries = 4;
+    static constexpr int32_t kRecordSteps = 32;
+    static constexpr int kRecordMisses = 2;
     static constexpr int64_t kWalkedAtStart = 50000;
 
     DataMatrix& m_matrix;
@@ -801,6 +946,8 @@ private:
     int32_t m_period = 0;     // the period last shown by a walk, 0 for none
     int32_t m_periodFrom = 0; // every byte at y in [from, to) equals the byte at y + m_period
     int32_t m_periodTo = 0;
+    int m_recordMisses = 0; // searches in a row whose record did not show
+    int32_t m_recordAfter = 0; // the window start from which a short period's record is tried again
     // Per phase of the stretch from m_scansFrom with period m_scansPeriod: the window
     // start of its last scan before the stretch, and the place found (-1 for none).
     struct PeriodScan {

@@ -234,6 +234,11 @@ void RegisterAll() {
         if (!file.empty()) sets.push_back({"corpus_" + kind, {file}});
     }
     if (corpus.empty()) std::fprintf(stderr, "no real-file corpus: set KYRZBK_CORPUS (bench/make_corpus.py writes one)\n");
+    // One record repeated, with a byte changed in none, 2 % or 20 % of the records.
+    for (size_t period : {20, 24, 33, 45, 48, 64, 100, 128, 200, 512, 1000, 2048, 4000})
+        for (unsigned breaks : {0u, 2u, 20u})
+            sets.push_back({"records_" + std::to_string(period) + "_breaks" + std::to_string(breaks),
+                            {hard_inputs::RepeatedRecords(period, breaks, kLarge)}});
     for (hard_inputs::Input& input : hard_inputs::Adversarial(512 * 1024)) {
         std::string name = "hard_" + input.name;
         std::replace(name.begin(), name.end(), ' ', '_');

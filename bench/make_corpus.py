@@ -167,6 +167,83 @@ def texture_bytes(sources):
     return bytes(out[:SIZE])
 
 
+def record_bytes(sources):
+    """Tables of fixed-size records that mostly repeat: vertex buffers of flat and regular
+    geometry, rows of height maps with flat ground, arrays of structures left at their
+    defaults, and fixed-width text tables, each with a value changed now and then."""
+    rng = random.Random(13)
+    out = bytearray()
+    tables = 0
+
+    def flat_grid():
+        # A flat patch of ground: position, normal, texture coordinates per vertex; the
+        # height and normal never change, x and the coordinates step along a row.
+        side = rng.choice((8, 16, 32, 64))
+        step, height = rng.uniform(0.5, 4.0), rng.uniform(-10.0, 50.0)
+        vertices = array.array('f')
+        for y in range(side + 1):
+            for x in range(side + 1):
+                vertices.extend((x * step, y * step, height, 0.0, 0.0, 1.0, x / side, y / side))
+        return vertices
+
+    def instanced_shape():
+        # One small shape copied at a few places, as props and tiles are.
+        count = rng.choice((4, 6, 8, 12))
+        shape = [rng.uniform(-1.0, 1.0) for _ in range(count * 8)]
+        vertices = array.array('f')
+        for _ in range(rng.randrange(20, 200)):
+            offset = rng.choice((0.0, 0.0, 0.0, rng.uniform(-100.0, 100.0)))
+            for k in range(count):
+                vertices.extend(shape[k * 8:k * 8 + 8])
+                vertices[-8] += offset
+        return vertices
+
+    def height_rows():
+        width = rng.choice((65, 129, 257, 513, 1025))
+        ground = rng.randrange(0, 65536)
+        row = array.array('H', [ground] * width)
+        rows = array.array('H')
+        for _ in range(rng.randrange(16, 96)):
+            if rng.random() < 0.1:
+                at = rng.randrange(width)
+                row[at] = (row[at] + rng.randrange(1, 300)) & 0xFFFF
+            rows.extend(row)
+        return rows
+
+    def structures():
+        fields = rng.randrange(5, 100)
+        record = array.array('f', [rng.choice((0.0, 1.0, 0.5, -1.0, 100.0)) for _ in range(fields)])
+        table = array.array('f')
+        for _ in range(rng.randrange(50, 400)):
+            changed = array.array('f', record)
+            if rng.random() < 0.05:
+                changed[rng.randrange(fields)] = rng.uniform(-1000.0, 1000.0)
+            table.extend(changed)
+        return table
+
+    def text_table():
+        names = ['byte0', 'byte1', 'byte2', 'red', 'green', 'blue', 'alpha', 'flags', 'level', 'count']
+        columns = rng.sample(names, rng.randrange(2, 6))
+        lines = []
+        for _ in range(rng.randrange(100, 1500)):
+            values = ['$%02X' % (rng.randrange(256) if rng.random() < 0.03 else 0) for _ in columns]
+            lines.append('(' + ' '.join('%s : %s;' % (c, v) for c, v in zip(columns, values)) + '),\n')
+        return ''.join(lines).encode('ascii')
+
+    makers = (flat_grid, instanced_shape, height_rows, structures)
+    while len(out) < SIZE:
+        if tables % 5 == 4:
+            out += text_table()
+        else:
+            values = makers[tables % 5]()
+            if sys.byteorder != 'little':
+                values.byteswap()
+            out += values.tobytes()
+        tables += 1
+    sources.append('generated: %d tables' % tables)
+    return bytes(out[:SIZE])
+
+
 def library_roots():
     return ['/usr/lib', '/lib'] if not os.path.islink('/lib') else ['/usr/lib']
 
@@ -178,6 +255,7 @@ KINDS = [
     ('images', lambda s: gather(walk(['/usr/share'], is_image), read_plain, s)),
     ('meshes', mesh_bytes),
     ('textures', texture_bytes),
+    ('records', record_bytes),
 ]
 
 

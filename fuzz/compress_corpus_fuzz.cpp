@@ -27,7 +27,7 @@ std::vector<Bytes> LoadCorpus() {
     const char* dir = std::getenv("KYRZBK_CORPUS");
     std::string root = dir && *dir ? dir : KYRZBK_DEFAULT_CORPUS;
     std::vector<Bytes> files;
-    for (const char* kind : {"headers", "libraries", "text", "images", "meshes", "textures"}) {
+    for (const char* kind : {"headers", "libraries", "text", "images", "meshes", "textures", "records"}) {
         std::ifstream in(root + "/" + kind + ".dat", std::ios::binary);
         Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (bytes.size() >= 64) files.push_back(std::move(bytes));

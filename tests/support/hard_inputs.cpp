@@ -136,6 +136,38 @@ struct Maker {
         return out;
     }
 
+    // Records of 33 to 4,000 bytes, each repeated for a few windows, with a byte changed
+    // in `breakPercent` of the records.
+    Bytes Records(size_t n, unsigned breakPercent) {
+        Bytes out;
+        while (out.size() < n) {
+            const size_t period = 33 + Pick(3968);
+            const Bytes table = RepeatedRecords(period, breakPercent, 4 * period + Pick(40000), unsigned(rng()));
+            out.insert(out.end(), table.begin(), table.end());
+        }
+        return out;
+    }
+
+    // Records of 33 to 1,000 bytes over three symbols, zero one of them, with a byte
+    // changed in 20 % of the records, to one of them or to any byte: every key comes back
+    // dozens of times within a record, zeros make runs, and a changed byte makes a key as
+    // common as the others or a rare one, so the chains a record's search follows are as
+    // long as they get.
+    Bytes CrowdedRecords(size_t n) {
+        Bytes out;
+        while (out.size() < n) {
+            static const unsigned char kSymbols[] = {'a', 'b', 0};
+            Bytes record(33 + Pick(968));
+            for (auto& b : record) b = kSymbols[Pick(3)];
+            Bytes table;
+            for (size_t k = 0; k < 4 + Pick(40); ++k) table.insert(table.end(), record.begin(), record.end());
+            for (size_t at = 0; at < table.size(); at += record.size())
+                if (Pick(5) == 0) table[at + Pick(unsigned(record.size()))] = Pick(2) ? kSymbols[Pick(3)] : Byte();
+            out.insert(out.end(), table.begin(), table.end());
+        }
+        return out;
+    }
+
     // Spaces with a letter now and then, which keep meeting the prefix.
     Bytes Indentation(size_t n) {
         Bytes out;
@@ -166,6 +198,10 @@ std::vector<Input> Adversarial(size_t n) {
         {"indentation", m.Indentation(n)},
         {"many records", m.ManyRecords(n)},
         {"forgotten runs", ForgottenRuns(n / 7, 5)},
+        {"repeated records", m.Records(n, 0)},
+        {"repeated records with breaks", m.Records(n, 2)},
+        {"repeated records often broken", m.Records(n, 20)},
+        {"crowded records", m.CrowdedRecords(n)},
     };
     for (Input& input : inputs)
         if (input.bytes.size() > n) input.bytes.resize(n);
@@ -188,13 +224,29 @@ Bytes ForgottenRuns(size_t runs, unsigned seed) {
     return out;
 }
 
+Bytes RepeatedRecords(size_t period, unsigned breakPercent, size_t n, unsigned seed) {
+    Maker m(seed);
+    static const char kFields[] = "0123456789 ,;:()$.-_abcdefxyz\t\n";
+    Bytes record(period);
+    for (auto& b : record) b = m.Pick(8) == 0 ? 0 : static_cast<unsigned char>(kFields[m.Pick(sizeof kFields - 1)]);
+    Bytes out;
+    out.reserve(n + period);
+    while (out.size() < n) {
+        const size_t start = out.size();
+        out.insert(out.end(), record.begin(), record.end());
+        if (m.Pick(100) < breakPercent) out[start + m.Pick(unsigned(period))] ^= static_cast<unsigned char>(1 + m.Pick(255));
+    }
+    out.resize(n);
+    return out;
+}
+
 std::string CorpusDir() {
     const char* dir = std::getenv("KYRZBK_CORPUS");
     return dir ? dir : "";
 }
 
 const std::vector<std::string>& CorpusKinds() {
-    static const std::vector<std::string> kinds = {"headers", "libraries", "text", "images", "meshes", "textures"};
+    static const std::vector<std::string> kinds = {"headers", "libraries", "text", "images", "meshes", "textures", "records"};
     return kinds;
 }
 

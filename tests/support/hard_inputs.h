@@ -24,6 +24,12 @@ struct Input {
 // than the compressor keeps records of: n bytes each (about), from a fixed seed.
 std::vector<Input> Adversarial(size_t n);
 
+// One record of `period` bytes repeated to n bytes, with one byte changed in about
+// `breakPercent` of the records (the change in that record only): tables of structures,
+// vertex buffers of flat geometry, rows of a height map. The record's bytes come from a
+// small set, as fields of text and numbers do, so its keys come back within it.
+Bytes RepeatedRecords(size_t period, unsigned breakPercent, size_t n, unsigned seed = 1);
+
 // Runs of many bytes, one byte kept rare, ending in a run of that rare byte followed by a
 // third byte: the records of the rare byte's earlier runs have been reused by the time
 // the last runs are searched.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -9,6 +10,7 @@
 #include "archive/compressor.h"
 #include "archive/decompressor.h"
 #include "common/text_buffer.h"
+#include "tests/support/hard_inputs.h"
 #include "tests/support/reference_compressor.h"
 #include "tests/support/temp_dir.h"
 
@@ -402,6 +404,60 @@ TEST(Compressor, MatchesTheReferenceOnRepeatingData) {
              }
              return all;
          }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.meaning);
+        ExpectSameAsReference(c.file);
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Records longer than the short periods are found by their phase and the chains back from
+// there; each case aims at one way that can go wrong.
+TEST(Compressor, MatchesTheReferenceOnRepeatedRecords) {
+    using hard_inputs::RepeatedRecords;
+    std::mt19937 rng(17);
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    auto changed = [&](Bytes file, size_t every, size_t at) {
+        for (size_t k = at; k < file.size(); k += every) file[k] ^= static_cast<unsigned char>(1 + rng() % 255);
+        return file;
+    };
+    auto zeroed = [](Bytes file, size_t period, size_t from, size_t count) {
+        for (size_t k = 0; k + from + count <= file.size(); k += period) std::fill_n(file.begin() + k + from, count, 0);
+        return file;
+    };
+    // A record that holds the same bytes twice: places of other phases match too, and
+    // may come before the first place of the searched one.
+    auto twice = [&](const Bytes& same) {
+        const Bytes record = join({same, Generate(Kind::Random, 30, rng), same, Generate(Kind::Random, 41, rng)});
+        Bytes all;
+        while (all.size() < 40000) all = join({all, record});
+        return changed(all, 997, 500);
+    };
+    const struct {
+        const char* meaning;
+        Bytes file;
+    } cases[] = {
+        {"33 bytes, whole", RepeatedRecords(33, 0, 20000, 1)},
+        {"a record that holds the same bytes twice", twice(Generate(Kind::Random, 24, rng))},
+        {"... that start with a run", twice(join({Bytes(5, 0), Generate(Kind::Random, 19, rng)}))},
+        {"45 bytes, a byte changed in 20 %", RepeatedRecords(45, 20, 30000, 2)},
+        {"100 bytes, a byte changed in 2 %", RepeatedRecords(100, 2, 40000, 3)},
+        {"as long as the window", RepeatedRecords(4095, 2, 30000, 4)},
+        {"longer than the window", RepeatedRecords(4096, 0, 20000, 5)},
+        {"every record changed in its first three bytes", changed(RepeatedRecords(64, 0, 20000, 6), 64, 1)},
+        {"every record changed at the same place", changed(RepeatedRecords(200, 0, 30000, 7), 200, 150)},
+        {"records that start with zeros", zeroed(RepeatedRecords(48, 20, 30000, 8), 48, 0, 5)},
+        {"a run longer than a match in each record", zeroed(RepeatedRecords(80, 2, 30000, 9), 80, 30, 25)},
+        {"the record's length changes",
+         join({RepeatedRecords(100, 2, 15000, 10), RepeatedRecords(150, 2, 15000, 11), RepeatedRecords(40, 0, 9000, 12)})},
+        {"records between other data",
+         join({RepeatedRecords(60, 0, 5000, 13), Generate(Kind::TextLike, 3000, rng), RepeatedRecords(60, 20, 9000, 13)})},
+        {"records up to the last byte", RepeatedRecords(77, 2, 77 * 90 + 5, 14)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.meaning);
