@@ -14,26 +14,47 @@ namespace {
 // Large enough that a gigabyte costs a thousand reads, small enough for any address space.
 constexpr size_t kDigestReadSize = 1 << 20;
 
-// The digest of the first `count` bytes of the file; `stop` ends it early with 21.
-int DigestOf(FILE* file, uint64_t count, Sha1Digest* digest, const std::atomic<bool>* stop = nullptr) {
-    if (!platform::SeekFile(file, 0)) return E_EREAD;
-    std::vector<unsigned char> buffer;
+// A buffer for reading the file to digest; empty when there is no memory for it.
+std::vector<unsigned char> ReadBuffer() {
     try {
-        buffer.resize(kDigestReadSize);
+        return std::vector<unsigned char>(kDigestReadSize);
     } catch (...) {
-        return E_NO_MEMORY;
+        return {};
     }
-    Sha1 sha;
+}
+
+// Adds the next `count` bytes of the file at its position to the digest; `stop` ends it
+// early with 21.
+int DigestNext(FILE* file, uint64_t count, std::vector<unsigned char>& buffer, Sha1* sha,
+               const std::atomic<bool>* stop = nullptr) {
+    if (buffer.empty()) return E_NO_MEMORY;
     while (count > 0) {
         if (stop && stop->load(std::memory_order_relaxed)) return E_EABORTED;
-        size_t want = count < buffer.size() ? static_cast<size_t>(count) : buffer.size();
-        // Not through the test's fault switch: a check may run on a thread of its own.
+        size_t want = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        // Not through the test's fault switch: a digest may be taken on a thread of its own.
         if (std::fread(buffer.data(), 1, want, file) != want) return E_EREAD;
-        sha.Update(buffer.data(), want);
+        sha->Update(buffer.data(), want);
         count -= want;
     }
+    return E_SUCCESS;
+}
+
+// The digest of the first `count` bytes of the file.
+int DigestOf(FILE* file, uint64_t count, Sha1Digest* digest, const std::atomic<bool>* stop = nullptr) {
+    if (!platform::SeekFile(file, 0)) return E_EREAD;
+    std::vector<unsigned char> buffer = ReadBuffer();
+    Sha1 sha;
+    if (int r = DigestNext(file, count, buffer, &sha, stop)) return r;
     *digest = sha.Final();
     return E_SUCCESS;
+}
+
+// 0 when the first dataEnd bytes of the file have the stored digest, 12 when not, or the
+// code of a failed read.
+int CheckDigest(FILE* file, uint64_t dataEnd, const unsigned char stored[20], const std::atomic<bool>* stop = nullptr) {
+    Sha1Digest digest;
+    if (int r = DigestOf(file, dataEnd, &digest, stop)) return r;
+    return std::memcmp(digest.data(), stored, digest.size()) == 0 ? E_SUCCESS : E_BAD_DATA;
 }
 
 // Whether the file ends with a block behind dataEnd; its digest into `stored`.
@@ -59,9 +80,9 @@ int ReadIntegrityState(FILE* archive, uint64_t dataEnd, IntegrityState* state) {
     unsigned char stored[20];
     if (int r = FindBlock(archive, dataEnd, &found, stored)) return r;
     if (!found) return E_SUCCESS;
-    Sha1Digest digest;
-    if (int r = DigestOf(archive, dataEnd, &digest)) return r;
-    *state = std::memcmp(digest.data(), stored, digest.size()) == 0 ? IntegrityState::Valid : IntegrityState::Mismatch;
+    int checked = CheckDigest(archive, dataEnd, stored);
+    if (checked != E_SUCCESS && checked != E_BAD_DATA) return checked;
+    *state = checked == E_SUCCESS ? IntegrityState::Valid : IntegrityState::Mismatch;
     return E_SUCCESS;
 }
 
@@ -102,11 +123,7 @@ int IntegrityCheck::Start(const char* path, FILE* archive, uint64_t dataEnd) {
     return E_SUCCESS;
 }
 
-void IntegrityCheck::Run(uint64_t dataEnd) {
-    Sha1Digest digest;
-    m_result = DigestOf(m_file, dataEnd, &digest, &m_stop);
-    if (m_result == E_SUCCESS && std::memcmp(digest.data(), m_stored, digest.size()) != 0) m_result = E_BAD_DATA;
-}
+void IntegrityCheck::Run(uint64_t dataEnd) { m_result = CheckDigest(m_file, dataEnd, m_stored, &m_stop); }
 
 int IntegrityCheck::Finish() {
     if (m_thread.joinable()) m_thread.join();
@@ -177,13 +194,7 @@ int DigestFollower::Finish(Sha1Digest* digest) {
 }
 
 void DigestFollower::Run() {
-    std::vector<unsigned char> buffer;
-    try {
-        buffer.resize(kDigestReadSize);
-    } catch (...) {
-        m_result = E_NO_MEMORY;
-        return;
-    }
+    std::vector<unsigned char> buffer = ReadBuffer();
     Sha1 sha;
     uint64_t done = 0;
     for (;;) {
@@ -196,15 +207,8 @@ void DigestFollower::Run() {
             readable = m_readable;
             last = m_last;
         }
-        while (done < readable) {
-            size_t want = static_cast<size_t>(std::min<uint64_t>(readable - done, buffer.size()));
-            if (std::fread(buffer.data(), 1, want, m_file) != want) {
-                m_result = E_EREAD;
-                return;
-            }
-            sha.Update(buffer.data(), want);
-            done += want;
-        }
+        if ((m_result = DigestNext(m_file, readable - done, buffer, &sha)) != E_SUCCESS) return;
+        done = readable;
         if (last) break;
     }
     m_digest = sha.Final();

@@ -57,7 +57,7 @@ bool CZbkArchiveManager::CanYouHandleThisFile(char* fileName) {
     }
     // Measured in 64 bits: a header may claim far more data than any file holds.
     int64_t length = GetOpenFileSize(m_archiveFile);
-    int64_t needed = static_cast<int64_t>(m_entries->headerSize) + static_cast<int64_t>(m_entries->TotalDataSize());
+    int64_t needed = static_cast<int64_t>(m_entries->DataEnd());
     if (length < static_cast<int64_t>(kZbkRecordFixedBytes) || length < needed ||
         std::fseek(m_archiveFile, 0, SEEK_SET) != 0) {
         CloseArchiveFile();
@@ -136,10 +136,6 @@ int CZbkArchiveManager::ProcessFile(int operation, char* destPath, char* destNam
         E_BAD_DATA);
 }
 
-uint64_t CZbkArchiveManager::DataEnd() const {
-    return static_cast<uint64_t>(m_entries->headerSize) + m_entries->TotalDataSize();
-}
-
 int CZbkArchiveManager::TestEntry() {
     // The file manager tests entry by entry; the digest covers the whole file, so it is
     // checked once, with the last entry, where a mismatch is reported.
@@ -147,7 +143,7 @@ int CZbkArchiveManager::TestEntry() {
     MoveToNextEntry();
     if (!last) return E_SUCCESS;
     IntegrityState state;
-    if (int r = ReadIntegrityState(m_archiveFile, DataEnd(), &state)) return r;
+    if (int r = ReadIntegrityState(m_archiveFile, m_entries->DataEnd(), &state)) return r;
     return state == IntegrityState::Mismatch ? E_BAD_DATA : E_SUCCESS;
 }
 

@@ -76,8 +76,6 @@ private:
     int AddRebuildRecords(const std::vector<RebuildItem>& items, ZbkEntryList* newList);
     int ReplaceArchive(ReplacementFile& temp, const char* packedFile, ZbkEntryList* newList);
     int KeepSignatureRecord(ZbkEntryList* newList, const ZbkEntryList& oldList);
-    // Where the loaded archive's entry data end.
-    uint64_t DataEnd() const;
     void IndexOldEntries(OldEntries* old);
     static void SortByName(std::vector<RebuildItem>* items);
     // A record for a file to pack, or *out null when the path is missing or a folder.

@@ -132,7 +132,7 @@ int CZbkArchiveManager::UpdateArchive(const char* packedFile, const std::string&
     SortByName(&items);
 
     IntegrityRenewal renewal;
-    if (int r = renewal.Start(packedFile, m_archiveFile, DataEnd())) return r;
+    if (int r = renewal.Start(packedFile, m_archiveFile, m_entries->DataEnd())) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
     int result = WriteUpdatedArchive(temp, packedFile, items, old, newList, renewal);
@@ -266,7 +266,7 @@ int CZbkArchiveManager::RemoveEntries(const char* packedFile, StringList& delete
     if (items.size() == old.sorted.size()) return E_SUCCESS; // nothing to delete: archive untouched
 
     IntegrityRenewal renewal;
-    if (int r = renewal.Start(packedFile, m_archiveFile, DataEnd())) return r;
+    if (int r = renewal.Start(packedFile, m_archiveFile, m_entries->DataEnd())) return r;
     ZbkEntryList* newList = new (std::nothrow) ZbkEntryList();
     if (!newList) return E_NO_MEMORY;
     int result = WriteReducedArchive(temp, items, old, newList, renewal);

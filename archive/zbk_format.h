@@ -57,6 +57,8 @@ struct ZbkEntryList {
     // and indexes outside the list.
     int64_t DataOffset(int i) const;
     uint64_t TotalDataSize() const;
+    // Where the last entry's data end: all that a loaded header accounts for.
+    uint64_t DataEnd() const { return static_cast<uint64_t>(headerSize) + TotalDataSize(); }
     void SetSignatureBlock(const StringList* list);
     // The other list's block byte for byte; false when there is no memory for it.
     bool CopySignatureBlock(const ZbkEntryList& from);

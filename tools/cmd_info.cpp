@@ -10,6 +10,7 @@
 
 #include "archive/integrity_block.h"
 #include "archive/zbk_format.h"
+#include "common/string_list.h"
 #include "platform/platform.h"
 #include "tools/archive_session.h"
 #include "tools/host.h"
@@ -39,14 +40,13 @@ int ReadFacts(const std::string& path, ArchiveFacts* facts) {
     } catch (...) {
         return E_BAD_DATA;
     }
-    uint64_t dataEnd = static_cast<uint64_t>(list.headerSize) + list.TotalDataSize();
+    uint64_t dataEnd = list.DataEnd();
     int64_t length = platform::OpenFileLength(file.get());
     if (length < 0 || static_cast<uint64_t>(length) < dataEnd) return E_BAD_DATA;
     facts->signatureRecord = list.hasSignature;
-    for (int32_t at = 0; at < list.signatureLength && list.signatureBlock[at];) {
-        facts->properties.emplace_back(list.signatureBlock + at);
-        at += static_cast<int32_t>(facts->properties.back().size()) + 1;
-    }
+    std::unique_ptr<StringList> strings(list.SignatureStrings());
+    if (strings)
+        for (const char* s = strings->Rewind(); s; s = strings->Next()) facts->properties.emplace_back(s);
     for (int i = list.FirstFileIndex(); i < list.count - 1; ++i) {
         const ZbkEntry& e = *list.entries[i];
         if (e.packingMethod == MethodCompressed) {
