@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "frame/wcx.h"
 #include "platform/platform.h"
 
 namespace {
@@ -55,6 +56,22 @@ std::unique_ptr<char[]> GiveWriteBuffer(FILE* file) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
     if (buffer && std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize) != 0) buffer.reset();
     return buffer;
+}
+
+int ReadWholeFile(const char* path, std::vector<char>* out, uint64_t limit) {
+    FILE* f = platform::OpenSharedRead(path);
+    if (!f) return E_EOPEN;
+    int64_t size = platform::OpenFileLength(f);
+    if (size > 0 && static_cast<uint64_t>(size) <= limit) out->reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    int result = E_SUCCESS;
+    for (size_t n; result == E_SUCCESS && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+        if (out->size() + n > limit) result = E_EREAD;
+        else out->insert(out->end(), buffer, buffer + n);
+    }
+    if (std::ferror(f)) result = E_EREAD;
+    std::fclose(f);
+    return result;
 }
 
 bool WriteFully(FILE* file, const void* bytes, size_t n) {

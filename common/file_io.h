@@ -5,9 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
+// Every byte of the file at path, read to its end (a pipe too): 0, 15 when it cannot be
+// opened, 18 when a read fails or it holds more than `limit` bytes.
+int ReadWholeFile(const char* path, std::vector<char>* out, uint64_t limit = UINT64_MAX);
 // True when all n bytes were written.
 bool WriteFully(FILE* file, const void* bytes, size_t n);
 // Bytes read (fewer at the end of the file or on an error).

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <vector>
 
+#include "common/file_io.h"
 #include "common/replacement_file.h"
 #include "common/string_utils.h"
 #include "config/config_encoder.h"
@@ -158,26 +159,6 @@ int CConfigBinManager::PackFiles(char* packedFile, char* subPath, char* srcPath,
     return Guarded([&] { return PackFilesUnguarded(packedFile, subPath, srcPath, addList, flags); });
 }
 
-namespace {
-
-// The whole text: 0, 15 when it cannot be opened, 18 when it cannot be read to its end.
-int ReadWholeFile(const std::string& path, std::vector<char>* out) {
-    FILE* f = platform::OpenSharedRead(path.c_str());
-    if (!f) return E_EOPEN;
-    int64_t size = platform::OpenFileLength(f);
-    int result = 0;
-    if (size < 0 || size > 0x7FFFFFFF) {
-        result = E_EREAD;
-    } else {
-        out->resize(static_cast<size_t>(size));
-        if (size > 0 && std::fread(out->data(), 1, out->size(), f) != out->size()) result = E_EREAD;
-    }
-    std::fclose(f);
-    return result;
-}
-
-} // namespace
-
 // Holds at most the text, its parsed form and the encoded file at once: a few times the
 // text's size.
 int CConfigBinManager::PackFilesUnguarded(char* packedFile, char* subPath, char* srcPath, char* addList,
@@ -195,7 +176,8 @@ int CConfigBinManager::PackFilesUnguarded(char* packedFile, char* subPath, char*
     std::string source = std::string(srcPath ? srcPath : "") + addList;
     if (ReportProgress(source.c_str(), 0) == 0) return E_EABORTED;
     std::vector<char> text;
-    if (int r = ReadWholeFile(source, &text)) return r;
+    // Offsets in both layouts are signed 32-bit numbers.
+    if (int r = ReadWholeFile(source.c_str(), &text, 0x7FFFFFFF)) return r;
     std::vector<uint8_t> bytes;
     ConfigTextError error;
     // The host shows only the code; kyrzbk encode tells where the text went wrong.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_io.h"
 #include "config/config_encoder.h"
 #include "platform/platform.h"
 #include "tools/host.h"
@@ -31,16 +32,6 @@ const char kEncodeHelp[] =
     "  kyrzbk encode config.cpp -o config.bin\n"
     "  kyrzbk encode kyr_config.cpp --layout kyr -o kyr_config.bin\n";
 
-int ReadText(const std::string& path, std::vector<char>* out) {
-    FILE* f = platform::OpenFile(path.c_str(), "rb");
-    if (!f) return E_EOPEN;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out->insert(out->end(), buffer, buffer + n);
-    int result = std::ferror(f) ? E_EREAD : 0;
-    std::fclose(f);
-    return result;
-}
-
 int WriteBytes(FILE* f, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() ? 0 : E_EWRITE;
 }
@@ -67,7 +58,7 @@ int Encode(HostContext&, const std::vector<std::string>& args) {
     ConfigLayout layout = layoutName == "kyr" ? ConfigLayout::kKyr : ConfigLayout::kTesk;
 
     std::vector<char> text;
-    if (int r = ReadText(textPath, &text)) return ReportFailure(textPath, r);
+    if (int r = ReadWholeFile(textPath.c_str(), &text)) return ReportFailure(textPath, r);
     std::vector<uint8_t> bytes;
     ConfigTextError error;
     bool encoded = false;
