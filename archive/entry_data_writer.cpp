@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/compressor.h"
-#include "archive/decompressor.h"
+#include "codec/compressor.h"
+#include "codec/decompressor.h"
 #include "common/file_io.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "archive/decompressor.h"
+#include "codec/decompressor.h"
 #include "archive/integrity_block.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"

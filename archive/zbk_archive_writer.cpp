@@ -7,7 +7,7 @@
 
 #include "archive/entry_data_writer.h"
 #include "archive/zbk_archive_manager.h"
-#include "archive/compressor.h"
+#include "codec/compressor.h"
 #include "common/replacement_file.h"
 #include "common/string_utils.h"
 #include "platform/platform.h"

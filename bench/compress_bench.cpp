@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/compressor.h"
+#include "codec/compressor.h"
 #include "tests/support/hard_inputs.h"
 #include "tests/support/reference_compressor.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/compressor.h"
-#include "archive/decompressor.h"
+#include "codec/compressor.h"
+#include "codec/decompressor.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/compressor.h"
-#include "archive/decompressor.h"
+#include "codec/compressor.h"
+#include "codec/decompressor.h"
 #include "common/text_buffer.h"
 #include "tests/support/reference_compressor.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "archive/decompressor.h"
+#include "codec/decompressor.h"
 
 namespace {
 int KYR_CALL Progress(char*, int) { return 1; }

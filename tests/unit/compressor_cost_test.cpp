@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/compressor.h"
+#include "codec/compressor.h"
 #include "tests/support/hard_inputs.h"
 #include "tests/support/reference_compressor.h"
 

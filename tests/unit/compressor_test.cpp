@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/compressor.h"
-#include "archive/decompressor.h"
+#include "codec/compressor.h"
+#include "codec/decompressor.h"
 #include "common/text_buffer.h"
 #include "tests/support/hard_inputs.h"
 #include "tests/support/reference_compressor.h"

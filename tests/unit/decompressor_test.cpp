@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/decompressor.h"
+#include "codec/decompressor.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_stream_encoder.h"
 #include "tests/support/zbk_writer.h"

@@ -1,4 +1,4 @@
-#include "archive/decompressor.h"
+#include "codec/decompressor.h"
 
 #include <cstring>
 

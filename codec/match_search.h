@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "archive/data_matrix.h"
+#include "codec/data_matrix.h"
 
 // KYRZBK_NO_VECTORS builds the bytewise paths of processors without SSE2 (the 32-bit
 // plug-in) on any machine, so that the sanitizers and the fuzzers run them too.

@@ -1,10 +1,10 @@
-#include "archive/compressor.h"
+#include "codec/compressor.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
-#include "archive/match_search.h"
+#include "codec/match_search.h"
 
 namespace {
 

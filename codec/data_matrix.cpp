@@ -1,4 +1,4 @@
-#include "archive/data_matrix.h"
+#include "codec/data_matrix.h"
 
 #include <cstdlib>
 #include <cstring>
