@@ -10,13 +10,24 @@ namespace {
 
 constexpr int32_t kPrefix = 18;
 constexpr int kGroupTokens = 8;
+constexpr unsigned kMarker = 1u << kGroupTokens;
 constexpr uint32_t kSmallInput = 1u << 16;
+// A token at p depends on no byte before p - 4095 and none from p + 18 on, and on where the
+// input ends only within the last 18 bytes: a chunk is compressed with kContext bytes
+// before its first token (also where a match ran past the chunk before) and kLookahead
+// after its end, and gives exactly the tokens of the whole input. The margins beyond the
+// window and the longest match keep the searches' wide reads inside what is held.
+constexpr uint64_t kContext = 8192;
+constexpr uint64_t kLookahead = 256;
+// Chunk positions are 32-bit.
+constexpr size_t kMaxChunkBytes = size_t(1) << 30;
+constexpr int32_t kReportStep = 1024;
 
 // The host's callback takes a writable string; these are never written.
 char kLoadingText[] = "Loading data matrix ...";
 char kChecksumText[] = "Calculating CRC ...";
 
-// The output buffer.
+// The output buffer: all of the stream, or what one chunk adds to the group in progress.
 struct Output {
     unsigned char* bytes = nullptr;
     uint32_t capacity = 0;
@@ -40,7 +51,24 @@ struct Progress {
     const char* name;
     tProcessDataProc callback;
     int32_t sinceReport = 0;
-    int32_t reported = 0;
+    uint64_t reported = 0;
+};
+
+// What goes on from one chunk to the next.
+struct Carry {
+    uint64_t pos = kPrefix; // the parse position in the whole input
+    uint32_t flagAt = 0;    // where the flag byte of the group in progress goes in the output
+    uint32_t written = 1;   // the output's bytes so far; byte 0 is the first group's flag byte
+    unsigned flags = kMarker;
+    int32_t zeroFloor = 0;
+};
+
+// A part of the input, prefix included, seen from `base` on.
+struct Chunk {
+    const unsigned char* bytes = nullptr;
+    uint64_t base = 0;
+    int32_t size = 0;
+    bool last = false; // the input ends at base + size
 };
 
 // True when a callback is set and answers the report with 0 (stop).
@@ -76,20 +104,25 @@ uint32_t ByteSum(const unsigned char* data, uint32_t begin, uint32_t end) {
     return sum;
 }
 
-// The token loop. Its state lives in registers: the write position, the flag byte of
-// the current group and its token bits, which enter at bit 15 and move down one place
-// per token, so that the group is complete when the marker that starts at bit 8 reaches
-// bit 0. Results: 0, 21 (the callback said stop) or -1 (no memory for a larger output).
-// Kept out of CompressBuffer: inlined there, its loop keeps fewer of its values in registers.
+// The token loop over one chunk, from carry.pos up to `emitEnd` (a match may run past it)
+// or, in the last chunk, to the input's end. Its state lives in registers: the write
+// position, the flag byte of the current group and its token bits, which enter at bit 15
+// and move down one place per token, so that the group is complete when the marker that
+// starts at bit 8 reaches bit 0. Results: 0, 21 (the callback said stop) or -1 (no
+// memory for a larger output).
+// Kept out of line: inlined, its loop keeps fewer of its values in registers.
 template <bool kReporting>
-KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMatrix& matrix, Output& output, uint32_t* written,
-                 Progress& progress) {
-    constexpr unsigned kMarker = 1u << kGroupTokens;
-    MatchSearch search(matrix, input, uint32_t(end));
-    unsigned char* w = output.bytes + 1; // byte 0 is the first group's flag byte
-    unsigned char* flagAt = output.bytes;
-    unsigned flags = kMarker;
-    int32_t pos = kPrefix;
+KYRZBK_NOINLINE int EncodeTokens(const Chunk& chunk, int32_t emitEnd, DataMatrix& matrix, Output& output, Carry& carry,
+                                 Progress& progress) {
+    const unsigned char* input = chunk.bytes;
+    const int32_t end = chunk.size;
+    // Within the first window of the input, position 0 is the input's first byte; later
+    // chunks start far enough back that their searches never come near their position 0.
+    MatchSearch search(matrix, input, uint32_t(end), chunk.base == 0 ? carry.zeroFloor : 1);
+    unsigned char* w = output.bytes + carry.written;
+    unsigned char* flagAt = output.bytes + carry.flagAt;
+    unsigned flags = carry.flags;
+    int32_t pos = int32_t(carry.pos - chunk.base);
     // Returns false when the callback said stop.
     auto emit = [&](MatchResult taken) KYRZBK_INLINE_LAMBDA {
         flags >>= 1;
@@ -112,9 +145,9 @@ KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMa
         }
         if (kReporting) {
             progress.sinceReport += consumed;
-            if (progress.sinceReport >= 1024) {
+            if (progress.sinceReport >= kReportStep) {
                 if (Stopped(progress.callback, progress.name, progress.sinceReport)) return false;
-                progress.reported += progress.sinceReport;
+                progress.reported += uint64_t(progress.sinceReport);
                 progress.sinceReport = 0;
             }
         }
@@ -124,7 +157,7 @@ KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMa
     // byte per eight.
     auto room = [&](int32_t positions) KYRZBK_INLINE_LAMBDA {
         const size_t at = size_t(w - output.bytes), flagOffset = size_t(flagAt - output.bytes);
-        const uint64_t needed = uint64_t(at) + uint64_t(positions) + uint64_t(positions) / 8 + 4;
+        const uint64_t needed = uint64_t(at) + uint64_t(positions) + uint64_t(positions) / 8 + 8;
         if (needed <= output.capacity) return true;
         uint64_t grown = uint64_t(output.capacity) * 2;
         if (grown < needed) grown = needed;
@@ -134,15 +167,26 @@ KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMa
         flagAt = output.bytes + flagOffset;
         return true;
     };
+    auto keep = [&]() {
+        carry.pos = chunk.base + uint64_t(pos);
+        carry.flagAt = uint32_t(flagAt - output.bytes);
+        carry.written = uint32_t(w - output.bytes);
+        carry.flags = flags;
+        if (chunk.base == 0) carry.zeroFloor = search.ZeroFloor();
+    };
 
-    // A token needs at least 3 bytes; the last two positions can only be literals.
-    const int32_t searchEnd = end - 2;
+    // A token needs at least 3 bytes; the last two positions of the input can only be literals.
+    const int32_t searchEnd = chunk.last ? end - 2 : emitEnd;
     while (pos < searchEnd) {
         int32_t stop = search.LinkNext();
         if (stop > searchEnd) stop = searchEnd;
         if (!room(stop - pos)) return -1;
         while (pos < stop)
             if (!emit(search.BestMatch(pos))) return E_EABORTED;
+    }
+    if (!chunk.last) {
+        keep();
+        return 0;
     }
     if (!room(end - pos)) return -1;
     while (pos < end)
@@ -151,31 +195,175 @@ KYRZBK_NOINLINE int EncodeTokens(const unsigned char* input, int32_t end, DataMa
     // one after every eighth token.
     while (!(flags & 1)) flags >>= 1;
     *flagAt = static_cast<unsigned char>(flags >> kGroupTokens);
-    *written = uint32_t(w - output.bytes);
+    keep();
     return 0;
 }
 
-} // namespace
+// Gives the chunks: views of a caller's buffer, or a buffer of ours read from an input.
+class ChunkSource {
+public:
+    virtual ~ChunkSource() = default;
+    // The input from `from` up to `to`, or to its end if that comes first. `from` never
+    // goes back, and never past the end of the chunk before.
+    virtual int View(uint64_t from, uint64_t to, Chunk* chunk) = 0;
+};
 
-int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress) {
-    if (!data || !*data || !size || *size < kPrefix + 3) return E_NOT_SUPPORTED;
-    const unsigned char* input = *data;
-    const uint32_t end = uint32_t(*size);
-    const bool reporting = progressName != nullptr;
-    Progress state{progressName, progress};
+class BufferSource : public ChunkSource {
+public:
+    BufferSource(const unsigned char* data, uint32_t size) : m_data(data), m_size(size) {}
+    int View(uint64_t from, uint64_t to, Chunk* chunk) override {
+        chunk->last = to >= m_size;
+        chunk->bytes = m_data + from;
+        chunk->base = from;
+        chunk->size = int32_t((chunk->last ? m_size : to) - from);
+        return 0;
+    }
 
-    if (reporting && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
+private:
+    const unsigned char* m_data;
+    uint32_t m_size;
+};
 
-    // Enough for the index of inputs up to 746 bytes.
-    alignas(16) unsigned char scratch[16384];
-    std::optional<DataMatrix> matrix;
+class ReadSource : public ChunkSource {
+public:
+    explicit ReadSource(CompressorInput& input) : m_input(input) {}
+    ~ReadSource() override { std::free(m_buffer); }
+    bool Allocate(size_t capacity) {
+        m_buffer = static_cast<unsigned char*>(std::malloc(capacity));
+        m_capacity = capacity;
+        return m_buffer != nullptr;
+    }
+    int View(uint64_t from, uint64_t to, Chunk* chunk) override {
+        if (m_held == 0 && m_base == 0) {
+            std::memset(m_buffer, ' ', kPrefix);
+            m_held = kPrefix;
+        }
+        const size_t dropped = size_t(from - m_base);
+        std::memmove(m_buffer, m_buffer + dropped, m_held - dropped);
+        m_held -= dropped;
+        m_base = from;
+        while (!m_ended && m_base + m_held < to) {
+            const size_t want = size_t(to - m_base - m_held);
+            size_t got = 0;
+            if (int r = m_input.Read(m_buffer + m_held, want, &got)) return r;
+            m_held += got;
+            if (got < want) m_ended = true;
+        }
+        chunk->bytes = m_buffer;
+        chunk->base = m_base;
+        chunk->size = int32_t(m_held);
+        chunk->last = m_ended;
+        return 0;
+    }
+
+private:
+    CompressorInput& m_input;
+    unsigned char* m_buffer = nullptr;
+    size_t m_capacity = 0;
+    uint64_t m_base = 0;
+    size_t m_held = 0;
+    bool m_ended = false;
+};
+
+// One compression, over the chunks of a source. The stream collects in `output`, and goes
+// to `sink` group by group when there is one.
+class Encoder {
+public:
+    Encoder(const char* name, tProcessDataProc progress, size_t chunkBytes)
+        : m_progress{name, progress}, m_chunkBytes(chunkBytes < 1 ? 1 : chunkBytes > kMaxChunkBytes ? kMaxChunkBytes : chunkBytes) {}
+
+    uint64_t FirstViewEnd() const { return kPrefix + m_chunkBytes + kLookahead; }
+    // The most a view holds after the first.
+    uint64_t MostHeld() const { return kContext + m_chunkBytes + kLookahead; }
+    // The most positions one chunk gives tokens for.
+    uint64_t MostPositions() const { return m_chunkBytes + kLookahead + match_detail::kMaxLength; }
+
+    // Results as CompressStream's, and -1 when the output could not grow.
+    int Run(ChunkSource& source, Chunk chunk, DataMatrix& matrix, Output& output, CompressorOutput* sink) {
+        const bool reporting = m_progress.name != nullptr;
+        uint64_t chunkEnd = kPrefix + m_chunkBytes;
+        uint64_t summed = kPrefix;
+        uint32_t sum = 0;
+        for (;;) {
+            const uint64_t viewEnd = chunk.base + uint64_t(chunk.size);
+            if (viewEnd > summed) {
+                sum += ByteSum(chunk.bytes, uint32_t(summed - chunk.base), uint32_t(viewEnd - chunk.base));
+                summed = viewEnd;
+            }
+            // A match may have run past the end of this chunk already.
+            if (chunk.last || m_carry.pos < chunkEnd) {
+                matrix.Restart(chunk.bytes, uint32_t(chunk.size));
+                const int32_t emitEnd = chunk.last ? chunk.size : int32_t(chunkEnd - chunk.base);
+                const int encoded = reporting ? EncodeTokens<true>(chunk, emitEnd, matrix, output, m_carry, m_progress)
+                                              : EncodeTokens<false>(chunk, emitEnd, matrix, output, m_carry, m_progress);
+                if (encoded) return encoded;
+                if (chunk.last) break;
+                if (sink) {
+                    if (int r = sink->Write(output.bytes, m_carry.flagAt)) return r;
+                    std::memmove(output.bytes, output.bytes + m_carry.flagAt, m_carry.written - m_carry.flagAt);
+                    m_carry.written -= m_carry.flagAt;
+                    m_carry.flagAt = 0;
+                }
+            }
+            chunkEnd += m_chunkBytes;
+            const uint64_t from = m_carry.pos > kContext ? m_carry.pos - kContext : 0;
+            if (int r = source.View(from, chunkEnd + kLookahead, &chunk)) return r;
+        }
+        if (reporting) {
+            // The window prefix is none of the file's bytes. Hosts take a count as an int:
+            // a larger rest goes in pieces.
+            uint64_t rest = summed - kPrefix - m_progress.reported;
+            for (; rest > uint64_t(INT32_MAX); rest -= uint64_t(INT32_MAX))
+                if (Stopped(m_progress.callback, m_progress.name, INT32_MAX)) return E_EABORTED;
+            if (Stopped(m_progress.callback, m_progress.name, int(rest))) return E_EABORTED;
+            m_progress.reported = summed - kPrefix;
+            if (Stopped(m_progress.callback, kChecksumText, 0)) return E_EABORTED;
+        }
+        if (output.capacity < m_carry.written + 4 && !output.Grow(m_carry.written + 4)) return -1;
+        for (int i = 0; i < 4; ++i) output.bytes[m_carry.written++] = static_cast<unsigned char>(sum >> (8 * i));
+        if (sink) return sink->Write(output.bytes, m_carry.written);
+        return 0;
+    }
+
+    uint32_t Written() const { return m_carry.written; }
+    const Progress& Reports() const { return m_progress; }
+
+private:
+    Progress m_progress;
+    const size_t m_chunkBytes;
+    Carry m_carry;
+};
+
+// Builds the index for views of up to `capacity` bytes, the first of which is `first`.
+int MakeMatrix(std::optional<DataMatrix>* matrix, const Chunk& first, uint64_t capacity, void* scratch,
+               size_t scratchBytes) {
     try {
-        matrix.emplace(input, end, scratch, sizeof scratch);
+        matrix->emplace(first.bytes, uint32_t(capacity), scratch, scratchBytes);
     } catch (int code) {
         return code;
     } catch (...) {
         return E_NO_MEMORY;
     }
+    return 0;
+}
+
+int CompressInMemory(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress,
+                     size_t chunkBytes) {
+    if (!data || !*data || !size || *size < kPrefix + 3) return E_NOT_SUPPORTED;
+    const unsigned char* input = *data;
+    const uint32_t end = uint32_t(*size);
+    Encoder encoder(progressName, progress, chunkBytes);
+    BufferSource source(input, end);
+    Chunk first;
+    source.View(0, encoder.FirstViewEnd(), &first);
+
+    if (progressName && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
+
+    // Enough for the index of inputs up to 746 bytes.
+    alignas(16) unsigned char scratch[16384];
+    std::optional<DataMatrix> matrix;
+    const uint64_t capacity = first.last ? end : encoder.MostHeld() < end ? encoder.MostHeld() : end;
+    if (int r = MakeMatrix(&matrix, first, capacity, scratch, sizeof scratch)) return r;
 
     // Small inputs get the bound of their tokens at once: growing it would cost them a
     // copy. Large ones start at half, which most files end below.
@@ -183,36 +371,58 @@ int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName
     const uint32_t bound = end + end / 8 + 8;
     if (!output.Grow(end < kSmallInput ? bound : end / 2)) return E_NO_MEMORY;
 
-    // Only a failed reallocation of the output tells the callback, name or no name, and
-    // only once the memory held so far has been given back. Hosts read a negative count as
-    // a percentage, so the bytes already reported cannot be taken back: the call reports none.
-    auto outOfMemory = [&]() {
+    const int encoded = encoder.Run(source, first, *matrix, output, nullptr);
+    if (encoded < 0) {
+        // Only a failed reallocation of the output tells the callback, name or no name, and
+        // only once the memory held so far has been given back. Hosts read a negative count
+        // as a percentage, so the bytes already reported cannot be taken back: the call
+        // reports none.
         output.Release();
         matrix.reset();
-        if (Stopped(progress, progressName, 0)) return int(E_EABORTED);
-        return int(E_NO_MEMORY);
-    };
-
-    uint32_t written = 0;
-    const int encoded = reporting ? EncodeTokens<true>(input, int32_t(end), *matrix, output, &written, state)
-                                  : EncodeTokens<false>(input, int32_t(end), *matrix, output, &written, state);
-    if (encoded < 0) return outOfMemory();
-    if (encoded > 0) return encoded;
-
-    if (reporting) {
-        // The window prefix is none of the file's bytes.
-        if (Stopped(progress, progressName, *size - kPrefix - state.reported)) return E_EABORTED;
-        state.reported = *size - kPrefix;
-        if (Stopped(progress, kChecksumText, 0)) return E_EABORTED;
+        return Stopped(progress, progressName, 0) ? E_EABORTED : E_NO_MEMORY;
     }
-    uint32_t sum = ByteSum(input, kPrefix, end);
-    if (output.capacity < written + 4 && !output.Grow(written + 4)) return outOfMemory();
-    for (int i = 0; i < 4; ++i) output.bytes[written++] = static_cast<unsigned char>(sum >> (8 * i));
+    if (encoded > 0) return encoded;
 
     matrix.reset();
     std::free(*data);
     *data = output.bytes;
-    *size = int32_t(written);
+    *size = int32_t(encoder.Written());
     output.bytes = nullptr;
     return 0;
+}
+
+} // namespace
+
+int CompressBuffer(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress) {
+    return CompressInMemory(data, size, progressName, progress, kCompressChunkBytes);
+}
+
+int CompressBufferInChunks(unsigned char** data, int32_t* size, const char* progressName, tProcessDataProc progress,
+                           size_t chunkBytes) {
+    return CompressInMemory(data, size, progressName, progress, chunkBytes);
+}
+
+int CompressStream(CompressorInput& input, CompressorOutput& output, const char* progressName,
+                   tProcessDataProc progress, size_t chunkBytes) {
+    Encoder encoder(progressName, progress, chunkBytes);
+    // Everything is asked for here, before a byte is written: a pack then stores the file
+    // instead, and no compression fails half-way for want of memory.
+    ReadSource source(input);
+    if (!source.Allocate(size_t(encoder.MostHeld()))) return E_NO_MEMORY;
+    Chunk first;
+    if (int r = source.View(0, encoder.FirstViewEnd(), &first)) return r;
+    if (first.last && first.size < kPrefix + 3) return E_NOT_SUPPORTED;
+
+    if (progressName && Stopped(progress, kLoadingText, 0)) return E_EABORTED;
+
+    alignas(16) unsigned char scratch[16384];
+    std::optional<DataMatrix> matrix;
+    const uint64_t capacity = first.last ? uint64_t(first.size) : encoder.MostHeld();
+    if (int r = MakeMatrix(&matrix, first, capacity, scratch, sizeof scratch)) return r;
+    Output stream;
+    const uint64_t positions = first.last ? uint64_t(first.size) : encoder.MostPositions();
+    if (!stream.Grow(uint32_t(positions + positions / 8 + 64))) return E_NO_MEMORY;
+
+    const int encoded = encoder.Run(source, first, *matrix, stream, &output);
+    return encoded < 0 ? E_NO_MEMORY : encoded;
 }

@@ -52,6 +52,17 @@ DataMatrix::DataMatrix(const unsigned char* data, uint32_t size, void* scratch, 
     m_runs = reinterpret_cast<Run*>(m_short.previous + ring);
 }
 
+void DataMatrix::Restart(const unsigned char* data, uint32_t size) {
+    m_data = data;
+    m_size = int32_t(size);
+    m_linkedEnd = 0;
+    m_runCount = 0;
+    m_runPlacesEnd = 0;
+    std::memset(m_short.heads, 0xFF, (size_t(1) << m_hashBits) * sizeof(int32_t));
+    // The long chains start again only when the searches ask for them.
+    m_long = Chains{};
+}
+
 size_t DataMatrix::ChainBytes(size_t extra) const {
     return ((size_t(1) << m_hashBits) + size_t(m_mask) + 1) * sizeof(int32_t) + extra;
 }
@@ -152,8 +163,12 @@ int32_t DataMatrix::LinkNext() {
 }
 
 const int32_t* DataMatrix::LinkLongKeys(int32_t from) {
-    m_longMemory = AllocateChains(&m_long, 0);
-    if (!m_longMemory) return nullptr;
+    if (m_longMemory) {
+        PlaceChains(&m_long, m_longMemory);
+    } else {
+        m_longMemory = AllocateChains(&m_long, 0);
+        if (!m_longMemory) return nullptr;
+    }
     Link<kLongKey>(m_long, from, m_linkedEnd);
     return m_long.previous;
 }

@@ -32,6 +32,9 @@ public:
     DataMatrix(const unsigned char* data, uint32_t size, void* scratch = nullptr, size_t scratchBytes = 0);
     ~DataMatrix();
     DataMatrix(const DataMatrix&) = delete;
+    // Starts over on other data, of at most the size the index was made for: the memory is
+    // kept, and nothing of the data before is linked.
+    void Restart(const unsigned char* data, uint32_t size);
     DataMatrix& operator=(const DataMatrix&) = delete;
 
     // Links the next slice of positions to their predecessors; returns the first position

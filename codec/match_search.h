@@ -127,14 +127,19 @@ inline MatchResult FindRunMatch(const unsigned char* data, uint32_t size, uint32
 // The searches of one compression call, in read order.
 class MatchSearch {
 public:
-    explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size)
+    // `zeroFloor`: ZeroFloor() of the search over the chunk before, when data starts at the
+    // input's start too; 0 for a fresh input.
+    explicit MatchSearch(DataMatrix& matrix, const unsigned char* data, uint32_t size, int32_t zeroFloor = 0)
         : m_matrix(matrix), m_data(data), m_size(int32_t(size)), m_links(matrix.Links()), m_mask(matrix.Mask()),
-          m_key0(data[0] | data[1] << 8), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()),
+          m_key0(data[0] | data[1] << 8), m_zeroFloor(zeroFloor), m_runs(matrix.Runs()), m_runMask(matrix.RunMask()),
           m_alikeBits(AlikeBits(matrix.RunMask())) {
         m_knownBits = 1;
         while (m_knownBits < kKnownBits && (uint32_t(64) << m_knownBits) < size) ++m_knownBits;
         for (int k = 0; k < 1 << m_knownBits; ++k) m_knownFull[k] = KnownFull{-1, 0, 0, -1};
     }
+
+    // Whether position 0 has been handed out, for the search over the next chunk.
+    int32_t ZeroFloor() const { return m_zeroFloor; }
 
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
@@ -934,7 +939,7 @@ private:
     const int32_t* const m_links;
     const int32_t m_mask;
     const int m_key0;
-    int32_t m_zeroFloor = 0; // 1 once position 0 has been handed out
+    int32_t m_zeroFloor; // 1 once position 0 has been handed out
     const int32_t* m_longLinks = nullptr;
     // Places walked (by walks that end short of 17 bytes) less kWalkedPerSearch a search
     // and kWalkedAtStart: the long chains start when it passes 0.
