@@ -16,7 +16,13 @@ constexpr int kMaxThreads = 64;
 // Enough files ahead that a worker finds the next one read while the calling thread
 // writes, few enough that small files cost little memory.
 constexpr size_t kJobsPerThread = 4;
-constexpr uint64_t kBytesPerThread = 32ull << 20;
+// A file in flight is held once as read and about once more as its stream, and a worker
+// holds both of its file at once: 16 MiB of files per thread keep a thread's share below
+// 40 MiB with the compressor's index.
+constexpr uint64_t kBytesPerThread = 16ull << 20;
+// Larger files are compressed at their turn on the calling thread, streaming, in the
+// compressor's bounded memory, while the workers go on with the files after them.
+constexpr uint32_t kHandOffMaximum = 8u << 20;
 // A smaller file compresses in about the time it takes to hand it to a worker and wake
 // the calling thread again (2,000 files of 256 bytes packed slower on two threads than on
 // one): it is compressed on the calling thread at its turn.
@@ -65,9 +71,7 @@ CompressionPool::~CompressionPool() {
 }
 
 void CompressionPool::Plan(const ZbkEntry* record, const std::string& sourcePath, uint32_t fileSize) {
-    if (m_threads < 2 || fileSize < kHandOffMinimum) return;
-    // Too large for the compressor: the writer refuses it at its turn.
-    if (static_cast<uint64_t>(fileSize) + kWindowPrefixLength > INT32_MAX) return;
+    if (m_threads < 2 || fileSize < kHandOffMinimum || fileSize > kHandOffMaximum) return;
     std::unique_ptr<Job> job(new Job());
     job->record = record;
     job->sourcePath = sourcePath;

@@ -19,7 +19,41 @@ constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 // than the plain copy (a deletion of one entry of 4 MiB from an archive of 256 MB took 1.4
 // times as long on ext4 as through our buffer).
 constexpr uint64_t kKernelCopyAlignment = 4096;
-}
+// What an archive stream gives the compressor when the stream outgrows its record.
+constexpr int kStreamTooLong = -1;
+
+// The file's bytes as measured before: a file that has since shrunk or grown fails.
+class FileInput : public CompressorInput {
+public:
+    FileInput(FILE* file, uint64_t size) : m_file(file), m_left(size) {}
+    int Read(unsigned char* into, size_t want, size_t* got) override {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(want, m_left));
+        if (n && ReadUpTo(m_file, into, n) != n) return E_EREAD;
+        m_left -= n;
+        *got = n;
+        if (n < want && std::fgetc(m_file) != EOF) return E_EREAD;
+        return E_SUCCESS;
+    }
+
+private:
+    FILE* m_file;
+    uint64_t m_left;
+};
+} // namespace
+
+class ArchiveStreamOutput : public CompressorOutput {
+public:
+    explicit ArchiveStreamOutput(EntryDataWriter& writer) : m_writer(writer) {}
+    int Write(const unsigned char* bytes, size_t n) override {
+        if (written + n > m_writer.m_streamLimit) return kStreamTooLong;
+        written += n;
+        return m_writer.WriteBytes(bytes, n);
+    }
+    uint64_t written = 0;
+
+private:
+    EntryDataWriter& m_writer;
+};
 
 std::string SourcePathOf(const std::string& srcPath, const std::string& listedName) {
     std::string path = srcPath + platform::FromArchiveText(listedName.c_str());
@@ -70,7 +104,6 @@ int EntryDataWriter::Report(const std::string& text, int count) {
 }
 
 int EntryDataWriter::WriteBytes(const void* bytes, size_t n) {
-    if (m_length + n >= kArchiveLengthLimit) return E_EWRITE;
     if (!WriteFully(m_archive, bytes, n)) return E_EWRITE;
     m_length += n;
     if (m_follower) m_follower->Written(m_length);
@@ -99,53 +132,65 @@ int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, Zb
     if (!m_creating) {
         if (int r = Report("Compressing file : " + sourcePath, 0)) return r;
     }
-    uint64_t total = static_cast<uint64_t>(record->uncompressedSize) + kWindowPrefixLength;
-    if (total > INT32_MAX) return E_EWRITE; // cannot fit an archive anyway
     using Stage = CompressionPool::Job::Stage;
     CompressionPool::Job* job = m_pool ? m_pool->Take(record) : nullptr;
     if (job && job->stage == Stage::NotPrepared) {
         m_pool->Finish(job);
         job = nullptr; // read at its turn, as if never planned
     }
+    if (!job) return CompressStreaming(source, sourcePath, record, stored);
+    if (job->stage == Stage::Short) return E_EREAD;
+    // Only files small enough to be held whole are planned.
     unsigned char* data = nullptr;
-    int32_t size = static_cast<int32_t>(total);
+    std::swap(data, job->data);
+    int32_t size = job->size;
     int result;
-    if (job && job->stage == Stage::Short) {
-        return E_EREAD;
-    } else if (job) {
-        std::swap(data, job->data);
-        size = job->size;
-        if (job->stage == Stage::Compressed) {
-            result = job->result;
-            if (int r = Replay(*job)) {
-                std::free(data);
-                return r;
-            }
-        } else {
-            result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    if (job->stage == Stage::Compressed) {
+        result = job->result;
+        if (int r = Replay(*job)) {
+            std::free(data);
+            return r;
         }
     } else {
-        bool shortFile;
-        data = ReadForCompression(source, record->uncompressedSize, &shortFile);
-        if (!data) {
-            if (shortFile) return E_EREAD;
-            *stored = true;
-            return E_SUCCESS;
-        }
         result = CompressBuffer(&data, &size, m_creating ? sourcePath.c_str() : nullptr, m_progress);
     }
     if (result == E_SUCCESS) {
         result = WriteBytes(data, static_cast<size_t>(size));
         record->dataSize = static_cast<uint32_t>(size);
         std::free(data);
-        if (job && result == E_SUCCESS) m_pool->Finish(job);
+        if (result == E_SUCCESS) m_pool->Finish(job);
         return result;
     }
     std::free(data);
     if (result == E_EABORTED) return result;
-    if (job) m_pool->Finish(job);
+    m_pool->Finish(job);
     // The encoder declined (too short, or no memory): the file is stored instead.
-    if (std::fseek(source, 0, SEEK_SET) != 0) return E_EREAD;
+    if (!platform::SeekFile(source, 0)) return E_EREAD;
+    *stored = true;
+    return E_SUCCESS;
+}
+
+int EntryDataWriter::CompressStreaming(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored) {
+    const uint64_t start = m_length;
+    FileInput input(source, record->uncompressedSize);
+    ArchiveStreamOutput output(*this);
+    const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    if (result == E_SUCCESS) {
+        record->dataSize = static_cast<uint32_t>(output.written);
+        return E_SUCCESS;
+    }
+    // The encoder declines (too short, or no memory) before it writes; a stream that would
+    // not fit its record is taken back. Either way the file is stored instead.
+    if (result != E_NOT_SUPPORTED && result != E_NO_MEMORY && result != kStreamTooLong) return result;
+    if (m_length != start) {
+        // The digest has taken in what was written, and cannot give it back.
+        if (m_follower) return E_EWRITE;
+        if (!platform::ExtendFile(m_archive, static_cast<int64_t>(start)) ||
+            !platform::SeekFile(m_archive, static_cast<int64_t>(start)))
+            return E_EWRITE;
+        m_length = start;
+    }
+    if (!platform::SeekFile(source, 0)) return E_EREAD;
     *stored = true;
     return E_SUCCESS;
 }
@@ -192,7 +237,6 @@ int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t co
     // windows below than a system call each. Whatever the kernel leaves, the plain copy
     // does, and reports its faults.
     if (left >= kKernelCopyMinimum && offset % kKernelCopyAlignment == m_length % kKernelCopyAlignment) {
-        if (m_length + left >= kArchiveLengthLimit) return E_EWRITE;
         uint64_t copied = CopyInKernel(oldArchive, offset, m_archive, m_length, left);
         m_length += copied;
         if (m_follower) m_follower->Written(m_length);

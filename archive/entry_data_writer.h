@@ -14,6 +14,7 @@
 #include "frame/wcx.h"
 
 // Archives are read with signed 32-bit lengths; nothing may be written at or past this.
+// (No longer checked here: an archive's length is limited only by the disk.)
 constexpr uint64_t kArchiveLengthLimit = 0x80000000ull;
 constexpr size_t kCopyBufferSize = 1048576;
 
@@ -39,11 +40,17 @@ public:
     uint64_t Length() const { return m_length; }
     // Tells the follower of every byte written from now on.
     void Follow(DigestFollower* follower) { m_follower = follower; }
+    // The longest compressed stream an entry may have (its record's size is 32-bit); a
+    // longer one is taken back and the file stored. Lowered only by tests.
+    void LimitStream(uint64_t bytes) { m_streamLimit = bytes; }
 
 private:
+    friend class ArchiveStreamOutput;
     int Report(const std::string& text, int count);
     int WriteBytes(const void* bytes, size_t n);
     int TryCompress(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored);
+    // Compresses from the source straight into the archive.
+    int CompressStreaming(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored);
     int StoreFile(FILE* source, const std::string& sourcePath, ZbkEntry* record);
     // What the compressor told a worker, told to the host now; 21 when it says stop.
     int Replay(const CompressionPool::Job& job);
@@ -59,6 +66,7 @@ private:
     uint64_t m_windowEnd = UINT64_MAX;
     std::unique_ptr<CompressionPool> m_pool; // null while nothing is planned
     DigestFollower* m_follower = nullptr;
+    uint64_t m_streamLimit = UINT32_MAX;
 };
 
 // The file on disk behind a name of the add list (archive separators): srcPath followed
