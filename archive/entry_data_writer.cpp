@@ -21,25 +21,39 @@ constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 constexpr uint64_t kKernelCopyAlignment = 4096;
 // What an archive stream gives the compressor when the stream outgrows its record.
 constexpr int kStreamTooLong = -1;
+// The kernel copies a long entry in pieces of this size, so that it can be paced.
+constexpr uint64_t kKernelCopyPiece = EntryDataWriter::kPaceStep;
 
 // The file's bytes as measured before: a file that has since shrunk or grown fails.
-class FileInput : public CompressorInput {
+} // namespace
+
+// The file's bytes as measured before: a file that has since shrunk or grown fails. The
+// compressor reads a chunk ahead of its tokens, so what it has read paces the item.
+class ArchiveStreamInput : public CompressorInput {
 public:
-    FileInput(FILE* file, uint64_t size) : m_file(file), m_left(size) {}
+    ArchiveStreamInput(EntryDataWriter& writer, FILE* file, uint64_t size)
+        : m_writer(writer), m_file(file), m_left(size) {}
     int Read(unsigned char* into, size_t want, size_t* got) override {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(want, m_left));
         if (n && ReadUpTo(m_file, into, n) != n) return E_EREAD;
         m_left -= n;
         *got = n;
         if (n < want && std::fgetc(m_file) != EOF) return E_EREAD;
-        return E_SUCCESS;
+        return m_writer.Paced(n, m_left > 0);
     }
 
 private:
+    EntryDataWriter& m_writer;
     FILE* m_file;
     uint64_t m_left;
 };
-} // namespace
+
+int EntryDataWriter::Paced(uint64_t n, bool more) {
+    m_itemDone += n;
+    if (!m_pace || !more || m_itemDone < m_nextPace) return E_SUCCESS;
+    m_nextPace = (m_itemDone / kPaceStep + 1) * kPaceStep;
+    return m_pace(m_itemDone) ? E_SUCCESS : E_EABORTED;
+}
 
 class ArchiveStreamOutput : public CompressorOutput {
 public:
@@ -172,7 +186,7 @@ int EntryDataWriter::TryCompress(FILE* source, const std::string& sourcePath, Zb
 
 int EntryDataWriter::CompressStreaming(FILE* source, const std::string& sourcePath, ZbkEntry* record, bool* stored) {
     const uint64_t start = m_length;
-    FileInput input(source, record->uncompressedSize);
+    ArchiveStreamInput input(*this, source, record->uncompressedSize);
     ArchiveStreamOutput output(*this);
     const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress);
     if (result == E_SUCCESS) {
@@ -224,6 +238,8 @@ int EntryDataWriter::StoreFile(FILE* source, const std::string& sourcePath, ZbkE
         if (int r = WriteBytes(m_buffer.data(), n)) return r;
         if (m_creating) {
             if (int r = Report(sourcePath, static_cast<int>(n))) return r;
+        } else if (int r = Paced(n, copied < record->dataSize)) {
+            return r;
         }
     }
     return copied == record->dataSize ? E_SUCCESS : E_EREAD;
@@ -237,11 +253,16 @@ int EntryDataWriter::CopyOldEntry(FILE* oldArchive, uint64_t offset, uint32_t co
     // windows below than a system call each. Whatever the kernel leaves, the plain copy
     // does, and reports its faults.
     if (left >= kKernelCopyMinimum && offset % kKernelCopyAlignment == m_length % kKernelCopyAlignment) {
-        uint64_t copied = CopyInKernel(oldArchive, offset, m_archive, m_length, left);
-        m_length += copied;
-        if (m_follower) m_follower->Written(m_length);
-        offset += copied;
-        left -= copied;
+        for (;;) {
+            const uint64_t piece = std::min(left, kKernelCopyPiece);
+            const uint64_t copied = CopyInKernel(oldArchive, offset, m_archive, m_length, piece);
+            m_length += copied;
+            if (m_follower) m_follower->Written(m_length);
+            offset += copied;
+            left -= copied;
+            if (int r = Paced(copied, left > 0)) return r;
+            if (copied < piece || left == 0) break;
+        }
     }
     return CopyThroughBuffer(oldArchive, offset, left);
 }
@@ -255,6 +276,7 @@ int EntryDataWriter::CopyThroughBuffer(FILE* oldArchive, uint64_t offset, uint64
             if (int r = WriteBytes(m_buffer.data() + (offset - m_windowStart), n)) return r;
             offset += n;
             left -= n;
+            if (int r = Paced(n, left > 0)) return r;
             continue;
         }
         if (offset != m_windowEnd && !platform::SeekFile(oldArchive, static_cast<int64_t>(offset))) return E_EREAD;

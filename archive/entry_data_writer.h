@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,11 +41,25 @@ public:
     uint64_t Length() const { return m_length; }
     // Tells the follower of every byte written from now on.
     void Follow(DigestFollower* follower) { m_follower = follower; }
+    // Tells the host of an item's progress between the pieces of a long one, where an update
+    // or a deletion otherwise makes no call: `pace` hears the bytes of the item done so far
+    // (never all of them: the caller reports the whole item itself), and stops the item
+    // with 21 when it answers false. Set for each item; null for none.
+    using Pace = std::function<bool(uint64_t done)>;
+    void PaceItem(Pace pace) {
+        m_pace = std::move(pace);
+        m_itemDone = 0;
+        m_nextPace = kPaceStep;
+    }
+    // The bytes of an item between two such calls.
+    static constexpr uint64_t kPaceStep = 8u << 20;
+
     // The longest compressed stream an entry may have (its record's size is 32-bit); a
     // longer one is taken back and the file stored. Lowered only by tests.
     void LimitStream(uint64_t bytes) { m_streamLimit = bytes; }
 
 private:
+    friend class ArchiveStreamInput;
     friend class ArchiveStreamOutput;
     int Report(const std::string& text, int count);
     int WriteBytes(const void* bytes, size_t n);
@@ -55,6 +70,8 @@ private:
     // What the compressor told a worker, told to the host now; 21 when it says stop.
     int Replay(const CompressionPool::Job& job);
     int CopyThroughBuffer(FILE* oldArchive, uint64_t offset, uint64_t count);
+    // `n` more bytes of the item done, `more` when some are left: paces the item.
+    int Paced(uint64_t n, bool more);
 
     FILE* m_archive;
     uint64_t m_length;
@@ -67,6 +84,9 @@ private:
     std::unique_ptr<CompressionPool> m_pool; // null while nothing is planned
     DigestFollower* m_follower = nullptr;
     uint64_t m_streamLimit = UINT32_MAX;
+    Pace m_pace;
+    uint64_t m_itemDone = 0;
+    uint64_t m_nextPace = kPaceStep;
 };
 
 // The file on disk behind a name of the add list (archive separators): srcPath followed

@@ -53,6 +53,8 @@ public:
         m_done += weight;
         return WholeOperationProgress(m_done, m_total);
     }
+    // The share with `part` of the next item done, which its Add then completes.
+    int Within(uint64_t part) const { return WholeOperationProgress(m_done + part, m_total); }
 
 private:
     uint64_t m_total = 0;
@@ -212,6 +214,7 @@ int CZbkArchiveManager::WriteUpdatedArchive(ReplacementFile& temp, const char* p
     for (const RebuildItem& item : items) {
         int r;
         uint64_t weight = RebuildProgress::Weight(*newList->entries[index]);
+        writer.PaceItem([&](uint64_t done) { return ReportProgress(nullptr, progress.Within(done)) != 0; });
         if (item.oldIndex < 0) {
             FILE* source = platform::OpenFile(item.source.c_str(), "rb");
             if (!source) return E_EOPEN;
@@ -294,6 +297,7 @@ int CZbkArchiveManager::WriteReducedArchive(ReplacementFile& temp, const std::ve
     if (!ReportProgress(status, progress.Add(0))) return E_EABORTED;
     for (const RebuildItem& item : items) {
         uint32_t size = m_entries->entries[item.oldIndex]->dataSize;
+        writer.PaceItem([&](uint64_t done) { return ReportProgress(status, progress.Within(done)) != 0; });
         if (int r = writer.CopyOldEntry(m_archiveFile, old.offsets[static_cast<size_t>(item.oldIndex)], size))
             return r;
         if (!ReportProgress(status, progress.Add(size + 1ull))) return E_EABORTED;

@@ -15,6 +15,7 @@
 #include "codec/compressor.h"
 #include "codec/decompressor.h"
 #include "common/text_buffer.h"
+#include "tests/support/memory_stream.h"
 #include "tests/support/reference_compressor.h"
 
 namespace fuzz {
@@ -40,9 +41,35 @@ inline std::vector<unsigned char> CompressTimed(CompressFunction compress, const
 constexpr double kSlowerFactor = 4.0;
 constexpr double kNoiseSeconds = 0.05;
 
+// The whole-buffer call in chunks of `chunkBytes` (0: the usual size) must give the
+// reference's stream too, and so must the streaming call from the file's bytes alone.
+inline void CheckChunks(const std::vector<unsigned char>& input, bool prefixed, size_t chunkBytes,
+                        const std::vector<unsigned char>& expected, int expectedResult) {
+    if (chunkBytes == 0) return;
+    auto* data = static_cast<unsigned char*>(std::malloc(input.size() ? input.size() : 1));
+    if (!input.empty()) std::memcpy(data, input.data(), input.size());
+    int32_t size = int32_t(input.size());
+    const int result = CompressBufferInChunks(&data, &size, nullptr, nullptr, chunkBytes);
+    std::vector<unsigned char> stream;
+    if (result == 0) stream.assign(data, data + size);
+    std::free(data);
+    if (result != expectedResult || stream != expected) {
+        std::fprintf(stderr, "chunks of %zu bytes: the stream differs from the reference's\n", chunkBytes);
+        std::abort();
+    }
+    if (!prefixed) return;
+    const std::vector<unsigned char> file(input.begin() + kWindowPrefixLength, input.end());
+    int streamed = -1;
+    if (memory_stream::Compress(file, chunkBytes, &streamed) != expected || streamed != expectedResult) {
+        std::fprintf(stderr, "streamed in chunks of %zu bytes: the stream differs from the reference's\n", chunkBytes);
+        std::abort();
+    }
+}
+
 // `input` is the whole buffer, window prefix included; `prefixed` says that it starts with
-// the usual 18 spaces, so that the stream must read back to the rest.
-inline void CheckCompression(const std::vector<unsigned char>& input, bool prefixed) {
+// the usual 18 spaces, so that the stream must read back to the rest. `chunkBytes` as for
+// CheckChunks.
+inline void CheckCompression(const std::vector<unsigned char>& input, bool prefixed, size_t chunkBytes = 0) {
     int fast = -1, plain = -1;
     double fastSeconds = 0, plainSeconds = 0;
     std::vector<unsigned char> stream = CompressTimed(CompressBuffer, input, &fast, &fastSeconds);
@@ -51,6 +78,7 @@ inline void CheckCompression(const std::vector<unsigned char>& input, bool prefi
         std::fprintf(stderr, "the stream differs from the reference's (results %d and %d)\n", fast, plain);
         std::abort();
     }
+    CheckChunks(input, prefixed, chunkBytes, expected, plain);
     // One slow run may be the machine's doing: two more rounds decide, the compressor's best
     // against the reference's slowest, so that only a real difference is reported.
     for (int round = 0; round < 2 && fastSeconds > plainSeconds * kSlowerFactor + kNoiseSeconds; ++round) {

@@ -20,9 +20,11 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<int> g_counts;
+std::vector<std::string> g_texts; // "(null)" for a null text
 
-int KYR_CALL Record(char*, int count) {
+int KYR_CALL Record(char* text, int count) {
     g_counts.push_back(count);
+    g_texts.push_back(text ? text : "(null)");
     return 1;
 }
 
@@ -57,6 +59,7 @@ protected:
     void SetUp() override {
         ResetSettingsToDefaults();
         g_counts.clear();
+        g_texts.clear();
         src = dir.File("src") + "/";
         fs::create_directories(src);
     }
@@ -133,6 +136,66 @@ TEST_F(ProgressConvention, EveryOperationReportsBytesOrPercentages) {
             EXPECT_EQ(view.wholePercent.back(), 100);
         } else {
             EXPECT_TRUE(view.wholePercent.empty());
+        }
+    }
+}
+
+// An update or a deletion says nothing of its own while it works on one item but the
+// share after it: a long item reports shares within it, in pieces, so that the host's bar
+// moves and a stop is heard. The pieces lie between the shares around the item, and the
+// item still ends with the share it always had.
+TEST_F(ProgressConvention, LongItemsOfUpdatesAndDeletionsReportInPieces) {
+    const size_t kLong = (17u << 20) + 5; // more than two pieces of 8 MiB
+    auto deleteNamed = [&](const char* name) {
+        std::vector<char> list = MultiString({name});
+        SetProcessDataProc(reinterpret_cast<void*>(-1), Record);
+        return DeleteFiles(&archive[0], list.data());
+    };
+    struct Row {
+        const char* what;
+        std::vector<std::string> packedFirst;
+        std::function<int()> run;
+        const char* announces; // the text before the long item (with count 0)
+        const char* reports;   // the text of its pieces
+    };
+    const std::vector<Row> rows = {
+        {"update storing a long file", {"a.txt"}, [&] { return Pack({"big.dat"}); }, "Packing file : ", "(null)"},
+        {"update compressing a long file", {"a.txt"}, [&] { return Pack({"big.txt"}); }, "Compressing file : ", "(null)"},
+        {"update keeping a long entry", {"a.txt", "big.dat"}, [&] { return Pack({"more.txt"}); },
+         "Reorganizing archived file : big.dat", "(null)"},
+        {"delete keeping a long entry", {"a.txt", "big.dat", "more.txt"}, [&] { return deleteNamed("more.txt"); },
+         "File(s) deleted", "File(s) deleted, reorganizing archive ..."},
+    };
+    WriteFileBytes(src + "a.txt", Text(3000));
+    WriteFileBytes(src + "more.txt", Text(4000));
+    WriteFileBytes(src + "big.dat", Text(kLong));
+    WriteFileBytes(src + "big.txt", Text(kLong));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove(archive);
+        ASSERT_EQ(Pack(row.packedFirst), 0);
+        g_counts.clear();
+        g_texts.clear();
+        ASSERT_EQ(row.run(), 0);
+        HostView view = Read(g_counts);
+        EXPECT_TRUE(view.meaningless.empty());
+        EXPECT_EQ(view.bytes, 0);
+        EXPECT_TRUE(std::is_sorted(view.wholePercent.begin(), view.wholePercent.end()));
+        // From the announcement on: the item's pieces, then the share after it.
+        size_t at = 0;
+        while (at < g_texts.size() && g_texts[at].rfind(row.announces, 0) != 0) ++at;
+        ASSERT_LT(at, g_texts.size());
+        const int before = at > 0 && g_counts[at - 1] < 0 ? g_counts[at - 1] : g_counts[at];
+        std::vector<int> within;
+        for (size_t i = at + 1; i < g_texts.size() && g_texts[i] == row.reports; ++i) within.push_back(g_counts[i]);
+        ASSERT_GE(within.size(), 3u); // two pieces at least, and the share after the item
+        const int after = within.back();
+        within.pop_back();
+        for (int share : within) {
+            // Counts of shares go down as the percentage goes up; a piece near the item's end
+            // may round to the share after it.
+            EXPECT_LE(share, before);
+            EXPECT_GE(share, after);
         }
     }
 }
