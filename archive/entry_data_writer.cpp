@@ -188,7 +188,7 @@ int EntryDataWriter::CompressStreaming(FILE* source, const std::string& sourcePa
     const uint64_t start = m_length;
     ArchiveStreamInput input(*this, source, record->uncompressedSize);
     ArchiveStreamOutput output(*this);
-    const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress);
+    const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress, m_chunkBytes);
     if (result == E_SUCCESS) {
         record->dataSize = static_cast<uint32_t>(output.written);
         return E_SUCCESS;

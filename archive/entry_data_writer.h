@@ -12,6 +12,7 @@
 #include "archive/compression_pool.h"
 #include "archive/integrity_block.h"
 #include "archive/zbk_format.h"
+#include "codec/compressor.h"
 #include "frame/wcx.h"
 
 // Archives are read with signed 32-bit lengths; nothing may be written at or past this.
@@ -55,8 +56,12 @@ public:
     static constexpr uint64_t kPaceStep = 8u << 20;
 
     // The longest compressed stream an entry may have (its record's size is 32-bit); a
-    // longer one is taken back and the file stored. Lowered only by tests.
-    void LimitStream(uint64_t bytes) { m_streamLimit = bytes; }
+    // longer one is taken back and the file stored. Lowered only by tests, which also
+    // choose the compressor's chunk size, to see streams taken back after some chunks.
+    void LimitStream(uint64_t bytes, size_t chunkBytes = kCompressChunkBytes) {
+        m_streamLimit = bytes;
+        m_chunkBytes = chunkBytes;
+    }
 
 private:
     friend class ArchiveStreamInput;
@@ -84,6 +89,7 @@ private:
     std::unique_ptr<CompressionPool> m_pool; // null while nothing is planned
     DigestFollower* m_follower = nullptr;
     uint64_t m_streamLimit = UINT32_MAX;
+    size_t m_chunkBytes = kCompressChunkBytes;
     Pace m_pace;
     uint64_t m_itemDone = 0;
     uint64_t m_nextPace = kPaceStep;
