@@ -230,7 +230,6 @@ public:
     ~ReadSource() override { std::free(m_buffer); }
     bool Allocate(size_t capacity) {
         m_buffer = static_cast<unsigned char*>(std::malloc(capacity));
-        m_capacity = capacity;
         return m_buffer != nullptr;
     }
     int View(uint64_t from, uint64_t to, Chunk* chunk) override {
@@ -259,7 +258,6 @@ public:
 private:
     CompressorInput& m_input;
     unsigned char* m_buffer = nullptr;
-    size_t m_capacity = 0;
     uint64_t m_base = 0;
     size_t m_held = 0;
     bool m_ended = false;
@@ -326,7 +324,6 @@ public:
     }
 
     uint32_t Written() const { return m_carry.written; }
-    const Progress& Reports() const { return m_progress; }
 
 private:
     Progress m_progress;
