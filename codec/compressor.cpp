@@ -308,11 +308,9 @@ public:
             if (int r = source.View(from, chunkEnd + kLookahead, &chunk)) return r;
         }
         if (reporting) {
-            // The window prefix is none of the file's bytes. Hosts take a count as an int:
-            // a larger rest goes in pieces.
-            uint64_t rest = summed - kPrefix - m_progress.reported;
-            for (; rest > uint64_t(INT32_MAX); rest -= uint64_t(INT32_MAX))
-                if (Stopped(m_progress.callback, m_progress.name, INT32_MAX)) return E_EABORTED;
+            // The window prefix is none of the file's bytes. The rest is what the last step
+            // left, less than a step and a match: it fits the host's int whatever the size.
+            const uint64_t rest = summed - kPrefix - m_progress.reported;
             if (Stopped(m_progress.callback, m_progress.name, int(rest))) return E_EABORTED;
             m_progress.reported = summed - kPrefix;
             if (Stopped(m_progress.callback, kChecksumText, 0)) return E_EABORTED;
