@@ -23,8 +23,6 @@ constexpr uint64_t kKernelCopyAlignment = 4096;
 constexpr int kStreamTooLong = -1;
 // The kernel copies a long entry in pieces of this size, so that it can be paced.
 constexpr uint64_t kKernelCopyPiece = EntryDataWriter::kPaceStep;
-
-// The file's bytes as measured before: a file that has since shrunk or grown fails.
 } // namespace
 
 // The file's bytes as measured before: a file that has since shrunk or grown fails. The
