@@ -61,6 +61,7 @@ struct Carry {
     uint32_t written = 1;   // the output's bytes so far; byte 0 is the first group's flag byte
     unsigned flags = kMarker;
     int32_t zeroFloor = 0;
+    MatchSearch::Habits habits;
 };
 
 // A part of the input, prefix included, seen from `base` on.
@@ -119,6 +120,7 @@ KYRZBK_NOINLINE int EncodeTokens(const Chunk& chunk, int32_t emitEnd, DataMatrix
     // Within the first window of the input, position 0 is the input's first byte; later
     // chunks start far enough back that their searches never come near their position 0.
     MatchSearch search(matrix, input, uint32_t(end), chunk.base == 0 ? carry.zeroFloor : 1);
+    search.Resume(carry.habits);
     unsigned char* w = output.bytes + carry.written;
     unsigned char* flagAt = output.bytes + carry.flagAt;
     unsigned flags = carry.flags;
@@ -173,6 +175,7 @@ KYRZBK_NOINLINE int EncodeTokens(const Chunk& chunk, int32_t emitEnd, DataMatrix
         carry.written = uint32_t(w - output.bytes);
         carry.flags = flags;
         if (chunk.base == 0) carry.zeroFloor = search.ZeroFloor();
+        carry.habits = search.Learnt();
     };
 
     // A token needs at least 3 bytes; the last two positions of the input can only be literals.

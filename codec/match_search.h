@@ -141,6 +141,22 @@ public:
     // Whether position 0 has been handed out, for the search over the next chunk.
     int32_t ZeroFloor() const { return m_zeroFloor; }
 
+    // What the searches over one chunk of an input learnt of its cost, so that those over
+    // the next chunk need not learn it again; it changes no answer, only their speed.
+    struct Habits {
+        bool known = false;
+        bool longKeys = false;
+        int64_t walkedOverBudget = 0;
+    };
+    Habits Learnt() const { return Habits{true, m_longLinks != nullptr, m_walkedOverBudget}; }
+    // Before the first search, with nothing linked yet: the long chains then grow with the
+    // short ones from the start.
+    void Resume(const Habits& habits) {
+        if (!habits.known) return;
+        m_walkedOverBudget = habits.walkedOverBudget;
+        if (habits.longKeys) StartLongKeys(0);
+    }
+
     // Links the positions of the next slice; returns the first position still unlinked.
     int32_t LinkNext() { return m_matrix.LinkNext(); }
 
