@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,17 +33,28 @@ void PlaceAcrossBoundary(Bytes* file, const Bytes& piece, size_t chunk, size_t k
     std::copy(piece.begin(), piece.end(), file->begin() + long(at));
 }
 
-Bytes InChunks(const Bytes& file, size_t chunk, int* result, const char* name = nullptr, tProcessDataProc progress = nullptr) {
+// A whole-buffer call over `file` behind the prefix: the stream, empty unless *result is 0.
+Bytes OverBuffer(const Bytes& file, int* result, const std::function<int(unsigned char**, int32_t*)>& compress) {
     Bytes input(kPrefix, ' ');
     input.insert(input.end(), file.begin(), file.end());
     auto* data = static_cast<unsigned char*>(std::malloc(input.size()));
     std::memcpy(data, input.data(), input.size());
     int32_t size = int32_t(input.size());
-    *result = CompressBufferInChunks(&data, &size, name, progress, chunk);
+    *result = compress(&data, &size);
     Bytes stream;
     if (*result == 0) stream.assign(data, data + size);
     std::free(data);
     return stream;
+}
+
+// The two chunked calls, in memory and streaming.
+const char* const kWays[] = {"buffer in chunks", "streamed"};
+Bytes InChunks(int way, const Bytes& file, size_t chunk, int* result, const char* name = nullptr,
+               tProcessDataProc progress = nullptr) {
+    if (way == 1) return memory_stream::Compress(file, chunk, result, name, progress);
+    return OverBuffer(file, result, [&](unsigned char** data, int32_t* size) {
+        return CompressBufferInChunks(data, size, name, progress, chunk);
+    });
 }
 
 struct Shape {
@@ -65,8 +77,9 @@ std::vector<Shape> Shapes(size_t chunk) {
     Bytes match = Noise(n, 9);
     const Bytes phrase = Noise(40, 10);
     std::copy(phrase.begin(), phrase.end(), match.begin() + 100);
-    for (size_t before : {1, 2, 17, 18, 19})
-        for (size_t k = 0; k < 2; ++k) PlaceAcrossBoundary(&match, phrase, chunk, k, before + 40 * k);
+    PlaceAcrossBoundary(&match, phrase, chunk, 0, 1);
+    PlaceAcrossBoundary(&match, phrase, chunk, 1, 18);
+    PlaceAcrossBoundary(&match, phrase, chunk, 2, 19);
     shapes.push_back({"long matches that start just before the ends of chunks", match});
 
     shapes.push_back({"records repeated with breaks", hard_inputs::RepeatedRecords(37, 2, n)});
@@ -91,11 +104,11 @@ TEST(CompressorChunks, StreamsEqualTheReferenceForEveryChunkSize) {
                          std::to_string(s.file.size()) + " bytes");
             const Bytes expected = hard_inputs::Compress(reference::CompressBuffer, s.file);
             ASSERT_FALSE(expected.empty());
-            int result = -1;
-            EXPECT_EQ(InChunks(s.file, chunk, &result), expected);
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(memory_stream::Compress(s.file, chunk, &result), expected);
-            EXPECT_EQ(result, 0);
+            for (int way : {0, 1}) {
+                int result = -1;
+                EXPECT_EQ(InChunks(way, s.file, chunk, &result), expected) << kWays[way];
+                EXPECT_EQ(result, 0);
+            }
         }
     }
 }
@@ -115,14 +128,10 @@ int KYR_CALL Record(char* text, int count) {
 
 // The host's calls of the reference for `file`, and its result.
 std::vector<Call> ReferenceCalls(const Bytes& file, const char* name, int* result) {
-    Bytes input(kPrefix, ' ');
-    input.insert(input.end(), file.begin(), file.end());
-    auto* data = static_cast<unsigned char*>(std::malloc(input.size()));
-    std::memcpy(data, input.data(), input.size());
-    int32_t size = int32_t(input.size());
     g_calls.clear();
-    *result = reference::CompressBuffer(&data, &size, name, Record);
-    std::free(data);
+    OverBuffer(file, result, [&](unsigned char** data, int32_t* size) {
+        return reference::CompressBuffer(data, size, name, Record);
+    });
     return g_calls;
 }
 
@@ -154,18 +163,15 @@ TEST(CompressorChunks, ReportsAsTheWholeBufferDoes) {
         const std::vector<Call> referenceCalls = ReferenceCalls(file, c.name, &whole);
         EXPECT_EQ(whole, c.stopAt == SIZE_MAX ? 0 : E_EABORTED);
 
-        g_calls.clear();
-        int result = -1;
-        Bytes stream = InChunks(file, c.chunk, &result, c.name, Record);
-        EXPECT_EQ(result, whole);
-        EXPECT_EQ(g_calls, referenceCalls);
-        if (whole == 0) EXPECT_EQ(stream, expected);
-
-        g_calls.clear();
-        stream = memory_stream::Compress(file, c.chunk, &result, c.name, Record);
-        EXPECT_EQ(result, whole);
-        EXPECT_EQ(g_calls, referenceCalls);
-        if (whole == 0) EXPECT_EQ(stream, expected);
+        for (int way : {0, 1}) {
+            SCOPED_TRACE(kWays[way]);
+            g_calls.clear();
+            int result = -1;
+            const Bytes stream = InChunks(way, file, c.chunk, &result, c.name, Record);
+            EXPECT_EQ(result, whole);
+            EXPECT_EQ(g_calls, referenceCalls);
+            if (whole == 0) EXPECT_EQ(stream, expected);
+        }
     }
     g_stopAt = SIZE_MAX;
 }
