@@ -186,7 +186,9 @@ int EntryDataWriter::CompressStreaming(FILE* source, const std::string& sourcePa
     const uint64_t start = m_length;
     ArchiveStreamInput input(*this, source, record->uncompressedSize);
     ArchiveStreamOutput output(*this);
-    const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress, m_chunkBytes);
+    // A file smaller than a chunk is one chunk: the compressor then holds no more than it.
+    const size_t chunkBytes = static_cast<size_t>(std::min<uint64_t>(m_chunkBytes, uint64_t(record->uncompressedSize) + 1));
+    const int result = CompressStream(input, output, m_creating ? sourcePath.c_str() : nullptr, m_progress, chunkBytes);
     if (result == E_SUCCESS) {
         record->dataSize = static_cast<uint32_t>(output.written);
         return E_SUCCESS;
