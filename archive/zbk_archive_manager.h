@@ -83,8 +83,6 @@ private:
     static int AddTerminator(ZbkEntryList* list);
     // Bytes the header of a list built for writing takes on disk, signature block included.
     static uint64_t HeaderBytes(const ZbkEntryList& list);
-    // Data bytes of the records of a new header that are stored, not compressed.
-    static uint64_t StoredDataBytes(const ZbkEntryList& list);
     static ZbkEntry* CopyRecord(const ZbkEntry& from);
     static void DeleteSources(const std::string& srcPath, StringList& names);
 
