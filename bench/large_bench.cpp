@@ -76,7 +76,7 @@ std::string Setting(const char* name, const std::string& fallback) {
 }
 
 // Text such as game folders hold (configuration classes, names, numbers), varied enough that
-// the compressor has work on every block: about a quarter of its size when compressed.
+// the compressor has work on every block: about a third of its size when compressed.
 void WriteText(const std::string& path, uint64_t bytes) {
     static const char* const words[] = {"class", "vehicle", "armor", "=", "speed", "{", "}", ";", "model",
                                         "reference", "texture", "terrain", "\\data\\", "wheel", "sound",
