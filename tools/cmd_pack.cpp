@@ -103,22 +103,19 @@ void ReportRefusedFile(const std::string& srcDir, const std::vector<std::string>
     }
 }
 
-// What a pack writes, for the progress line: the files' bytes, and in an existing archive
-// the entries it keeps, which the rebuild copies (it reports percentages of both).
-uint64_t PackTotal(PluginApi& api, const std::string& archive, const std::string& subPath,
-                   const std::vector<std::string>& names, const std::vector<uint64_t>& sizes) {
-    uint64_t total = 0;
+// What packing into an existing archive copies besides the files: the entries it keeps.
+// The plug-in counts the files' bytes, or reports percentages of both.
+uint64_t KeptBytes(PluginApi& api, const std::string& archive, const std::string& subPath,
+                   const std::vector<std::string>& names) {
+    platform::FoundFile existing;
+    if (!platform::FindFile(archive.c_str(), &existing)) return 0;
     std::set<std::string> added;
     std::string prefix = subPath.empty() ? std::string() : FoldedName(subPath) + "/";
-    for (size_t i = 0; i < names.size(); ++i) {
-        total += sizes[i];
-        added.insert(prefix + FoldedName(names[i]));
-    }
-    platform::FoundFile existing;
-    if (!platform::FindFile(archive.c_str(), &existing)) return total;
+    for (const std::string& name : names) added.insert(prefix + FoldedName(name));
+    uint64_t kept = 0;
     for (const ListedEntry& entry : ListEntries(api, archive))
-        if (!added.count(FoldedName(entry.name))) total += entry.packedBytes;
-    return total;
+        if (!added.count(FoldedName(entry.name))) kept += entry.packedBytes;
+    return kept;
 }
 
 // A deletion copies the entries it keeps. Names compare with letter case; "folder/*.*"
@@ -270,7 +267,10 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
         if (settings.empty()) return ReportFailure("temporary settings file", E_ECREATE);
         ctx.api->SetDefaultParams(settings);
     }
-    SetProgressTotal(ProgressShown() ? PackTotal(*ctx.api, archive, subPath, names, sizes) : 0);
+    uint64_t filesBytes = 0;
+    for (uint64_t size : sizes) filesBytes += size;
+    uint64_t keptBytes = ProgressShown() ? KeptBytes(*ctx.api, archive, subPath, names) : 0;
+    SetProgressTotal(filesBytes + keptBytes, filesBytes);
     int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
     if (!settings.empty()) platform::DeleteFileAt(settings.c_str());

@@ -27,7 +27,7 @@ void ConfigureProgress(bool enabled) { g_enabled = enabled && platform::IsTermin
 
 bool ProgressShown() { return g_enabled; }
 
-void SetProgressTotal(uint64_t totalBytes) { g_line.Start(totalBytes, Now()); }
+void SetProgressTotal(uint64_t totalBytes, uint64_t countedBytes) { g_line.Start(totalBytes, countedBytes, Now()); }
 
 namespace {
 

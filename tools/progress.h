@@ -11,7 +11,9 @@ void ConfigureProgress(bool enabled);
 bool ProgressShown();
 // Starts the clock of the coming operation, which processes totalBytes in all (0 when the
 // host cannot know); with a total the line shows a bar, bytes, the rate and the time left.
-void SetProgressTotal(uint64_t totalBytes);
+// The plug-in's byte counts add up to countedBytes, where they are not all it processes.
+void SetProgressTotal(uint64_t totalBytes, uint64_t countedBytes);
+inline void SetProgressTotal(uint64_t totalBytes) { SetProgressTotal(totalBytes, totalBytes); }
 // The callback; always answers 1 (go on).
 int KYR_CALL HostProgress(char* text, int count);
 // The same for the plug-in's wide functions.

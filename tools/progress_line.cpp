@@ -5,18 +5,25 @@
 
 #include "frame/wcx.h"
 
-void ProgressLine::Start(uint64_t totalBytes, double now) {
+void ProgressLine::Start(uint64_t totalBytes, uint64_t countedBytes, double now) {
     *this = ProgressLine();
     m_total = totalBytes;
+    m_counted = countedBytes;
     m_start = now;
 }
 
 void ProgressLine::Report(const char* text, int count) {
-    if (text) m_item = text;
+    if (text && m_item != text) {
+        m_item = text;
+        m_itemPercent = -1;
+    }
     if (count > 0) m_reported += static_cast<uint64_t>(count);
     else if (count <= kWholeOperationPercent && count >= kWholeOperationPercent - 100)
         m_percent = kWholeOperationPercent - count;
-    // -1 to -100 give the current item's percentage, which says nothing of the whole.
+    // The current item's percentage says nothing of the whole, but shows that a long item
+    // moves on.
+    else if (count < 0 && count >= -100)
+        m_itemPercent = -count;
 }
 
 bool ProgressLine::Due(double now) const { return m_drawnAt < 0 || now - m_drawnAt >= kRedrawSeconds; }
@@ -78,12 +85,13 @@ std::string ProgressLine::Text(double now) const {
     constexpr double kSettleSeconds = 1;
     const double elapsed = now - m_start;
     const bool shareKnown = m_percent >= 0 || m_total > 0;
-    double share = m_percent >= 0 ? m_percent / 100.0 : m_total > 0 ? double(m_reported) / double(m_total) : 0;
+    double share = m_percent >= 0 ? m_percent / 100.0 : m_counted > 0 ? double(m_reported) / double(m_counted) : 0;
     share = std::min(share, 1.0);
-    // Operations that report percentages (updates, deletions) process the host's total in
-    // that share; the bytes the plug-in counted may come on top (a pack's files).
+    // Operations that report percentages (updates, deletions), or count other bytes than
+    // they process (an update counts the added files, and copies the kept entries too),
+    // process the host's total in that share.
     uint64_t done = m_reported;
-    if (m_percent >= 0 && m_total > 0) done = std::max(done, static_cast<uint64_t>(share * double(m_total)));
+    if (m_percent >= 0 || m_counted != m_total) done = std::max(done, static_cast<uint64_t>(share * double(m_total)));
     if (m_total > 0) done = std::min(done, m_total);
 
     std::string line;
@@ -94,6 +102,8 @@ std::string ProgressLine::Text(double now) const {
         if (done > 0) Append(&line, ByteSize(static_cast<uint64_t>(double(done) / elapsed)) + "/s");
         if (share > 0 && share < 1) Append(&line, Duration(elapsed * (1 - share) / share) + " left");
     }
-    if (line.size() + 2 < kWidth) Append(&line, Shortened(m_item, kWidth - line.size() - 2));
+    std::string itemPercent = m_itemPercent >= 0 ? " " + std::to_string(m_itemPercent) + "%" : std::string();
+    if (line.size() + 2 + itemPercent.size() < kWidth)
+        Append(&line, Shortened(m_item, kWidth - line.size() - 2 - itemPercent.size()) + itemPercent);
     return line;
 }

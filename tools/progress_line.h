@@ -8,10 +8,12 @@
 
 class ProgressLine {
 public:
-    // A new operation that will process totalBytes in all (0 when the host cannot know).
-    void Start(uint64_t totalBytes, double now);
+    // A new operation that will process totalBytes in all (0 when the host cannot know),
+    // of which the plug-in's byte counts add up to countedBytes.
+    void Start(uint64_t totalBytes, uint64_t countedBytes, double now);
     // One report as the plug-in makes it: a positive count is bytes done since the last one,
-    // -1000 to -1100 the whole operation's percentage; a text names the current item.
+    // -1000 to -1100 the whole operation's percentage, -1 to -100 the current item's; a
+    // text names the current item.
     void Report(const char* text, int count);
     // Whether the line should be drawn again: the plug-in reports every KiB, a terminal
     // needs a few lines a second.
@@ -25,8 +27,10 @@ public:
 
 private:
     uint64_t m_total = 0;
+    uint64_t m_counted = 0;
     uint64_t m_reported = 0; // sum of the positive counts
     int m_percent = -1;      // the whole operation's, once the plug-in gives one
+    int m_itemPercent = -1;  // the current item's, once the plug-in gives one
     std::string m_item;
     double m_start = 0;
     double m_drawnAt = -1;

@@ -20,6 +20,7 @@ struct Report {
 struct Case {
     const char* what;
     uint64_t total;
+    uint64_t counted; // what the byte counts add up to
     std::vector<Report> reports;
     double elapsed;
     const char* expected;
@@ -28,37 +29,41 @@ struct Case {
 TEST(ProgressLine, ShowsShareBytesRateAndTimeLeft) {
     const char* longName = "mods/island/data/terrain/layers/texture_of_the_ground_0001_near.png";
     const Case cases[] = {
-        {"a pack that has not begun: no rate yet", kGiB, {{"src/big.dat", 0}}, 0.3,
+        {"a pack that has not begun: no rate yet", kGiB, kGiB, {{"src/big.dat", 0}}, 0.3,
          "[------------]   0%  0 B / 1.00 GiB  src/big.dat"},
-        {"40 % of a GiB in four seconds", kGiB, {{"src/big.dat", 214748365}, {"src/big.dat", 214748365}}, 4,
+        {"40 % of a GiB in four seconds", kGiB, kGiB, {{"src/big.dat", 214748365}, {"src/big.dat", 214748365}}, 4,
          "[####--------]  40%  410 MiB / 1.00 GiB  102 MiB/s  0:06 left  src/big.dat"},
-        {"counts past 4 GiB add up", 8 * kGiB,
+        {"counts past 4 GiB add up", 8 * kGiB, 8 * kGiB,
          {{"big.dat", 2147483647}, {"big.dat", 2147483647}, {"big.dat", 2147483647}}, 30,
          "[########----]  74%  6.00 GiB / 8.00 GiB  205 MiB/s  0:10 left  big.dat"},
-        {"an update's percentage of the host's total", 2 * kGiB,
+        {"an update's percentage of the host's total", 2 * kGiB, kGiB,
          {{"Reorganizing archived file : data/a.txt", 0}, {nullptr, -1025}}, 2,
          "[###---------]  25%  512 MiB / 2.00 GiB  256 MiB/s  0:06 left  .../a.txt"},
-        {"a percentage of a total past 4 GiB", 6 * kGiB, {{"x", -1050}}, 10,
+        {"a percentage of a total past 4 GiB", 6 * kGiB, 6 * kGiB, {{"x", -1050}}, 10,
          "[######------]  50%  3.00 GiB / 6.00 GiB  307 MiB/s  0:10 left  x"},
-        {"a percentage without a total: no bytes", 0, {{"File(s) deleted, reorganizing archive ...", -1050}}, 3,
+        {"a percentage without a total: no bytes", 0, 0, {{"File(s) deleted, reorganizing archive ...", -1050}}, 3,
          "[######------]  50%  0:03 left  File(s) deleted, reorganizing archive ..."},
-        {"bytes without a total: no bar", 0, {{"a.bin", 5000}}, 2, "4.88 KiB  2.44 KiB/s  a.bin"},
-        {"an item's percentage says nothing of the whole", 100, {{"a", -50}, {"a", -100}}, 0.5,
-         "[------------]   0%  0 B / 100 B  a"},
-        {"a file that grew stops at the total", 1000, {{"a", 1500}}, 0.5, "[############] 100%  1000 B / 1000 B  a"},
-        {"the last report of a whole percentage wins", 4 * kGiB, {{"b", -1090}, {"b", -1020}}, 0.5,
+        {"bytes without a total: no bar", 0, 0, {{"a.bin", 5000}}, 2, "4.88 KiB  2.44 KiB/s  a.bin"},
+        {"an item's percentage goes with its name, not into the whole", 100, 100, {{"a", -50}, {"a", -70}}, 0.5,
+         "[------------]   0%  0 B / 100 B  a 70%"},
+        {"a new item has no percentage yet", 100, 100, {{"a", -50}, {nullptr, -60}, {"b", 10}}, 0.5,
+         "[#-----------]  10%  10 B / 100 B  b"},
+        {"a file that grew stops at the total", 1000, 1000, {{"a", 1500}}, 0.5, "[############] 100%  1000 B / 1000 B  a"},
+        {"the last report of a whole percentage wins", 4 * kGiB, 4 * kGiB, {{"b", -1090}, {"b", -1020}}, 0.5,
          "[##----------]  20%  819 MiB / 4.00 GiB  b"},
-        {"hours left", 64 * kGiB, {{"huge", 1 << 30}}, 100,
+        {"an update counts its files' bytes and copies the kept entries too", 3 * kGiB, kGiB,
+         {{"added.txt", 1 << 29}}, 4, "[######------]  50%  1.50 GiB / 3.00 GiB  384 MiB/s  0:04 left  added.txt"},
+        {"hours left", 64 * kGiB, 64 * kGiB, {{"huge", 1 << 30}}, 100,
          "[------------]   1%  1.00 GiB / 64.0 GiB  10.2 MiB/s  1:45:00 left  huge"},
-        {"a long name keeps the end of its file name", kGiB, {{longName, 100 * int(kMiB)}}, 10,
+        {"a long name keeps the end of its file name", kGiB, kGiB, {{longName, 100 * int(kMiB)}}, 10,
          "[#-----------]   9%  100 MiB / 1.00 GiB  10.0 MiB/s  1:32 left  ...001_near.png"},
-        {"a long name keeps its file name", 0, {{longName, -1000}}, 0.1,
+        {"a long name keeps its file name", 0, 0, {{longName, -1000}}, 0.1,
          "[------------]   0%  .../texture_of_the_ground_0001_near.png"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ProgressLine line;
-        line.Start(c.total, 1000);
+        line.Start(c.total, c.counted, 1000);
         for (const Report& r : c.reports) line.Report(r.text, r.count);
         std::string text = line.Text(1000 + c.elapsed);
         EXPECT_EQ(text, c.expected);
@@ -68,7 +73,7 @@ TEST(ProgressLine, ShowsShareBytesRateAndTimeLeft) {
 
 TEST(ProgressLine, RedrawsAFewTimesASecond) {
     ProgressLine line;
-    line.Start(kGiB, 50);
+    line.Start(kGiB, kGiB, 50);
     EXPECT_TRUE(line.Due(50)) << "the first report is shown at once";
     line.Drawn(50);
     const struct {
