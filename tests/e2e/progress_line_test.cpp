@@ -2,9 +2,13 @@
 // reads it: share, bytes done and in all, rate, time left, the item.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+#include "tests/support/host_runner.h"
+#include "tests/support/temp_dir.h"
 #include "tools/progress_line.h"
 
 namespace {
@@ -96,6 +100,40 @@ TEST(ProgressLine, SizesAndDurationsInFewDigits) {
         const char* text;
     } durations[] = {{0, "0:00"}, {6.4, "0:06"}, {59.6, "1:00"}, {3599, "59:59"}, {3600, "1:00:00"}, {90061, "25:01:01"}};
     for (const auto& d : durations) EXPECT_EQ(Duration(d.seconds), d.text) << d.seconds;
+}
+
+// The totals the commands find, as their first line on a terminal shows them; script(1)
+// gives the host a pseudo-terminal.
+TEST(ProgressLine, CommandsOnATerminalShowTheTotalTheyProcess) {
+    if (!FileExists("/usr/bin/script")) GTEST_SKIP() << "no script(1) here for a pseudo-terminal";
+    TempDir dir;
+    std::string src = dir.File("src"), archive = dir.File("a.zbk");
+    std::filesystem::create_directories(src + "/c");
+    // All stored (.dat), so that an entry's packed size is its file's.
+    const std::pair<const char*, size_t> files[] = {{"a.dat", 3000}, {"b.dat", 5000}, {"c/d.dat", 7000}, {"e.dat", 11000}};
+    for (const auto& [name, size] : files) WriteFileBytes(src + "/" + name, std::vector<unsigned char>(size, 'x'));
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* total;
+    } steps[] = {
+        {"pack: the files", {"pack", archive, src, "a.dat", "b.dat", "c"}, "0 B / 14.6 KiB"},
+        {"update: the added file and the kept entries", {"pack", archive, src, "e.dat"}, " / 25.4 KiB"},
+        {"deleting a folder: the kept entries", {"delete", archive, "c/"}, " / 18.6 KiB"},
+        {"delete: the kept entries", {"delete", archive, "b.dat"}, " / 13.7 KiB"},
+        {"extract: the selected entries", {"extract", archive, "-C", dir.File("out"), "a.dat"}, " / 2.93 KiB"},
+    };
+    std::string typescript = dir.File("terminal.txt");
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        std::string command = platform::QuoteArgument(TestHostPath()) + " --plugin " + platform::QuoteArgument(TestPluginPath());
+        for (const std::string& a : step.args) command += " " + platform::QuoteArgument(a);
+        ASSERT_EQ(platform::RunCommandLine("script -qec " + platform::QuoteArgument(command) + " " +
+                                           platform::QuoteArgument(typescript) + " >/dev/null"),
+                  0);
+        std::string shown = ReadFileText(typescript);
+        EXPECT_NE(shown.find(step.total), std::string::npos) << shown;
+    }
 }
 
 } // namespace
