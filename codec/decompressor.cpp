@@ -78,6 +78,7 @@ private:
     bool Allocate(const DecodeBufferSizes& sizes);
     bool Refill();
     bool Flush();
+    void Sum();
     Step SlowGroup();
     bool DecodeReference(const unsigned char*& ip, unsigned char*& op);
     bool ReportIfDue();
@@ -100,11 +101,13 @@ private:
     unsigned m_flags = 0;
 
     // Output: the buffer starts with what is kept of the window; [m_flushed, m_op) is not
-    // yet in the sink. m_outOrigin counts the bytes produced before the buffer's first one.
+    // yet in the sink, [m_summed, m_op) not yet in the checksum. m_outOrigin counts the
+    // bytes produced before the buffer's first one.
     unsigned char* m_out = nullptr;
     unsigned char* m_op = nullptr;
     unsigned char* m_limit = nullptr;
     unsigned char* m_flushed = nullptr;
+    unsigned char* m_summed = nullptr;
     uint64_t m_outOrigin = 0;
 
     uint64_t m_reportMark = kWindowPrefixLength;
@@ -125,7 +128,7 @@ bool Decoder::Allocate(const DecodeBufferSizes& sizes) {
     if (!m_in || !m_out) return false;
     m_ip = m_end = m_in;
     std::memset(m_out, ' ', kWindowPrefixLength);
-    m_op = m_flushed = m_out + kWindowPrefixLength;
+    m_op = m_flushed = m_summed = m_out + kWindowPrefixLength;
     m_limit = m_out + outSize;
     return true;
 }
@@ -148,16 +151,21 @@ bool Decoder::Refill() {
     return true;
 }
 
-// Hands the new output to the sink, summed on the way, and keeps only the window.
+void Decoder::Sum() {
+    m_sum += SumBytes(m_summed, static_cast<size_t>(m_op - m_summed));
+    m_summed = m_op;
+}
+
+// Hands the new output to the sink and keeps only the window.
 bool Decoder::Flush() {
+    Sum();
     size_t fresh = static_cast<size_t>(m_op - m_flushed);
-    m_sum += SumBytes(m_flushed, fresh);
     if (fresh > 0 && !m_sink.Write(m_flushed, fresh)) return false;
     size_t held = static_cast<size_t>(m_op - m_out);
     size_t keep = std::min(held, kWindowSize);
     std::memmove(m_out, m_op - keep, keep);
     m_outOrigin += held - keep;
-    m_op = m_flushed = m_out + keep;
+    m_op = m_flushed = m_summed = m_out + keep;
     return true;
 }
 
@@ -178,6 +186,8 @@ bool Decoder::ReportIfDue() {
     uint64_t produced = Produced();
     uint64_t since = produced - m_reportMark;
     if (since < kReportStep) return true;
+    // Summed at each step, while the bytes are still in the nearest cache.
+    Sum();
     // Steps are a few tokens' worth above 1024, far inside the count's range.
     if (m_progress && !m_progress(const_cast<char*>(m_name), static_cast<int>(since))) return false;
     m_reported += since;

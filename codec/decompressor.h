@@ -36,7 +36,7 @@ public:
 // tokens, the output to the window and one group); tests shrink them to force refills.
 struct DecodeBufferSizes {
     size_t input = 64 * 1024;
-    size_t output = 256 * 1024;
+    size_t output = 64 * 1024;
 };
 
 // Expands a block of `length` bytes (the tokens, then the 4-byte checksum) pulled from
