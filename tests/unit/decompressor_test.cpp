@@ -280,14 +280,7 @@ TEST(DecompressEntry, ProgressCountsMatchATokenByTokenWalk) {
     // A stream of single-byte literals: each token adds one byte, so steps are exactly 1024.
     std::vector<unsigned char> plain(3000);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<unsigned char>(i % 251);
-    std::vector<unsigned char> stream;
-    for (size_t i = 0; i < plain.size(); ++i) {
-        if (i % 8 == 0) stream.push_back(0xFF);
-        stream.push_back(plain[i]);
-    }
-    stream.push_back(0x00); // 3000 literals fill their last group
-    unsigned sum = ByteSum(plain);
-    for (int i = 0; i < 4; ++i) stream.push_back(static_cast<unsigned char>(sum >> (8 * i)));
+    std::vector<unsigned char> stream = LiteralTestStream(plain);
     ProgressLog log;
     ASSERT_EQ(Decode(stream, &log).result, 0);
     ASSERT_EQ(log.calls.size(), 4u);

@@ -12,6 +12,7 @@
 #include "frame/exports.h"
 #include "tests/support/sparse_archive.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/hard_inputs.h"
 #include "tests/support/test_stream_encoder.h"
 #include "tests/unit/support/archive_probe.h"
 
@@ -61,35 +62,6 @@ private:
     std::string m_name;
 };
 
-// Bytes that look like a text file: words of varying length, now and then repeated.
-std::vector<unsigned char> TextLike(size_t n, unsigned seed) {
-    std::vector<unsigned char> out;
-    out.reserve(n);
-    uint32_t state = seed * 2654435761u + 1;
-    while (out.size() < n) {
-        state = state * 1103515245u + 12345u;
-        size_t word = 2 + (state >> 16) % 9;
-        for (size_t k = 0; k < word && out.size() < n; ++k) out.push_back(static_cast<unsigned char>('a' + (state >> (k % 13)) % 26));
-        out.push_back((state >> 24) % 11 == 0 ? '\n' : ' ');
-    }
-    out.resize(n);
-    return out;
-}
-
-// A block made of literals only, eight to a flag byte, so that a test can damage a chosen
-// token: group g starts at byte 9 * g.
-std::vector<unsigned char> LiteralStream(const std::vector<unsigned char>& plain) {
-    std::vector<unsigned char> block;
-    for (size_t i = 0; i < plain.size(); ++i) {
-        if (i % 8 == 0) block.push_back(0xFF);
-        block.push_back(plain[i]);
-    }
-    if (plain.size() % 8 == 0) block.push_back(0x00);
-    unsigned sum = ByteSum(plain);
-    for (int i = 0; i < 4; ++i) block.push_back(static_cast<unsigned char>(sum >> (8 * i)));
-    return block;
-}
-
 TEST(LargeArchives, EntriesBehindHolesPast2And4GiBListAndExtract) {
     struct Case {
         const char* label;
@@ -105,7 +77,7 @@ TEST(LargeArchives, EntriesBehindHolesPast2And4GiBListAndExtract) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
-        std::vector<unsigned char> last = TextLike(100000, 7);
+        std::vector<unsigned char> last = hard_inputs::RepeatedRecords(97, 30, 100000, 7);
         TestArchive tail;
         if (c.signature) tail.Signed(SignatureBlock({"Packer", "test"}));
         if (c.compressed) tail.Compressed("dir/last.txt", last, 1700000000);
@@ -168,7 +140,7 @@ TEST(ExtractionOverAnExistingFile, OnlyACompleteSoundEntryReplacesIt) {
         // The one report of a stored entry comes when it is complete and in place.
         {"stored, stopped at its report", false, kNone, 0, IoFault::Count, 0, E_EABORTED, true},
     };
-    const std::vector<unsigned char> plain = TextLike(3 * kMiB, 11);
+    const std::vector<unsigned char> plain = hard_inputs::RepeatedRecords(97, 30, 3 * kMiB, 11);
     const std::vector<unsigned char> before = Bytes("the file as it was before the extraction\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -179,8 +151,8 @@ TEST(ExtractionOverAnExistingFile, OnlyACompleteSoundEntryReplacesIt) {
             r.name = "entry.txt";
             r.method = kZbkCompressed;
             r.uncompressedSize = static_cast<uint32_t>(plain.size());
-            r.data = LiteralStream(plain);
-            size_t group = 9 * (plain.size() / 16);
+            r.data = LiteralTestStream(plain);
+            size_t group = 9 * (plain.size() / 16); // the flag byte of the middle group
             if (c.damage == kLiteralChanged) r.data[group + 1] ^= 0x01;
             if (c.damage == kReferenceBroken) r.data[group] = 0xFE, r.data[group + 1] = 0, r.data[group + 2] = 0;
             layout.records.push_back(r);
@@ -218,7 +190,7 @@ TEST(LargeEntries, ExtractThroughManyBufferRefills) {
         {"stored, copied through the buffer", false, false},
         {"compressed", true, false},
     };
-    const std::vector<unsigned char> plain = TextLike(24 * kMiB + 12345, 3);
+    const std::vector<unsigned char> plain = hard_inputs::RepeatedRecords(97, 30, 24 * kMiB + 12345, 3);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
