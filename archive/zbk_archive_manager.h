@@ -31,9 +31,6 @@ public:
 
     // Extracts the entry at the listing position to destPath + destName and moves on.
     int ExtractEntry(const char* destPath, const char* destName);
-    // Expands a compressed block into m_textBuffer, reporting to m_processDataProc.
-    int DecompressEntry(const unsigned char* block, int32_t length, const char* entryName,
-                        uint32_t expectedSize = 0);
 
     const ZbkEntryList* Entries() const { return m_entries; }
 
@@ -93,7 +90,10 @@ private:
     // PK_TEST: moves on, and checks the integrity block with the last entry.
     int TestEntry();
     int64_t CurrentDataOffset();
-    int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);
+    // *placed tells whether the target now holds the whole entry, whatever the result.
+    int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset, bool* placed);
+    int CopyStoredData(FILE* out, int64_t offset, uint32_t count);
+    static int PutInPlace(ReplacementFile& out, bool* placed);
 
     int64_t m_archiveLength;
     std::string m_refusedName;
