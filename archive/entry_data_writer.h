@@ -15,9 +15,6 @@
 #include "codec/compressor.h"
 #include "frame/wcx.h"
 
-// Archives are read with signed 32-bit lengths; nothing may be written at or past this.
-// (No longer checked here: an archive's length is limited only by the disk.)
-constexpr uint64_t kArchiveLengthLimit = 0x80000000ull;
 constexpr size_t kCopyBufferSize = 1048576;
 
 class EntryDataWriter {

@@ -31,9 +31,6 @@ public:
 
     // Extracts the entry at the listing position to destPath + destName and moves on.
     int ExtractEntry(const char* destPath, const char* destName);
-    // Expands a compressed block into m_textBuffer, reporting to m_processDataProc.
-    int DecompressEntry(const unsigned char* block, int32_t length, const char* entryName,
-                        uint32_t expectedSize = 0);
 
     const ZbkEntryList* Entries() const { return m_entries; }
 
@@ -83,8 +80,6 @@ private:
     static int AddTerminator(ZbkEntryList* list);
     // Bytes the header of a list built for writing takes on disk, signature block included.
     static uint64_t HeaderBytes(const ZbkEntryList& list);
-    // Data bytes of the records of a new header that are stored, not compressed.
-    static uint64_t StoredDataBytes(const ZbkEntryList& list);
     static ZbkEntry* CopyRecord(const ZbkEntry& from);
     static void DeleteSources(const std::string& srcPath, StringList& names);
 
@@ -95,7 +90,10 @@ private:
     // PK_TEST: moves on, and checks the integrity block with the last entry.
     int TestEntry();
     int64_t CurrentDataOffset();
-    int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset);
+    // *placed tells whether the target now holds the whole entry, whatever the result.
+    int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset, bool* placed);
+    int CopyStoredData(FILE* out, int64_t offset, uint32_t count);
+    static int PutInPlace(ReplacementFile& out, bool* placed);
 
     int64_t m_archiveLength;
     std::string m_refusedName;

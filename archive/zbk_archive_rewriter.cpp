@@ -172,16 +172,7 @@ int CZbkArchiveManager::AddRebuildRecords(const std::vector<RebuildItem>& items,
             return E_NO_MEMORY;
         }
     }
-    if (int r = AddTerminator(newList)) return r;
-    // Records copied from the old archive keep their exact sizes; only new files marked for
-    // compression are unknown yet.
-    uint64_t known = 0;
-    int index = newList->FirstFileIndex();
-    for (const RebuildItem& item : items) {
-        const ZbkEntry& e = *newList->entries[index++];
-        if (item.oldIndex >= 0 || e.packingMethod != MethodCompressed) known += e.dataSize;
-    }
-    return HeaderBytes(*newList) + known >= kArchiveLengthLimit ? E_EWRITE : E_SUCCESS;
+    return AddTerminator(newList);
 }
 
 int CZbkArchiveManager::WriteUpdatedArchive(ReplacementFile& temp, const char* packedFile,

@@ -135,8 +135,9 @@ int CZbkArchiveManager::MakeFileRecord(const std::string& storedName, const std:
         *out = nullptr;
         return E_SUCCESS;
     }
-    // Sizes are 32-bit and archives stay below 2 GiB; such a file can never be packed.
-    if (found.size >= kArchiveLengthLimit) return E_EWRITE;
+    // An entry's sizes are 32-bit: such a file can never be packed, and nothing is written
+    // for a pack that holds one. Refused as a name that has no stored form is.
+    if (found.size > kEntrySizeLimit) return E_NOT_SUPPORTED;
     ZbkEntry* record = new (std::nothrow) ZbkEntry();
     if (!record) return E_NO_MEMORY;
     record->name = DuplicateString(storedName.c_str());
@@ -199,7 +200,6 @@ int CZbkArchiveManager::WriteNewArchive(FILE* out, const std::string& subPath, c
     }
     if (int r = AddTerminator(m_entries)) return r;
     uint64_t headerBytes = HeaderBytes(*m_entries);
-    if (headerBytes + StoredDataBytes(*m_entries) >= kArchiveLengthLimit) return E_EWRITE;
     if (int r = m_entries->SaveHeader(out)) return r;
 
     EntryDataWriter writer(out, headerBytes, m_processDataProc, true);
@@ -226,14 +226,6 @@ int CZbkArchiveManager::AddTerminator(ZbkEntryList* list) {
     }
     list->ShrinkToFit();
     return E_SUCCESS;
-}
-
-uint64_t CZbkArchiveManager::StoredDataBytes(const ZbkEntryList& list) {
-    // What files marked for compression will take is known only once they are compressed.
-    uint64_t bytes = 0;
-    for (int i = list.FirstFileIndex(); i < list.count - 1; ++i)
-        if (list.entries[i]->packingMethod != MethodCompressed) bytes += list.entries[i]->dataSize;
-    return bytes;
 }
 
 uint64_t CZbkArchiveManager::HeaderBytes(const ZbkEntryList& list) {

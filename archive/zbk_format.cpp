@@ -75,7 +75,7 @@ int ZbkEntry::WriteEntry(FILE* file) const {
 
 void ZbkEntryList::LoadHeader(FILE* file) {
     if (!file) return;
-    if (std::fseek(file, 0, SEEK_SET) != 0) Fail(E_EREAD);
+    if (!platform::SeekFile(file, 0)) Fail(E_EREAD);
     signatureLength = 0;
     for (;;) {
         ZbkEntry* entry = new (std::nothrow) ZbkEntry();
@@ -106,7 +106,7 @@ void ZbkEntryList::LoadHeader(FILE* file) {
 }
 
 void ZbkEntryList::ReadSignatureBlock(FILE* file) {
-    long start = std::ftell(file);
+    int64_t start = platform::TellFile(file);
     if (start < 0) Fail(E_EREAD);
     int32_t length = 0;
     int previous = 1;
@@ -123,7 +123,7 @@ void ZbkEntryList::ReadSignatureBlock(FILE* file) {
     std::free(signatureBlock);
     signatureBlock = static_cast<char*>(std::malloc(static_cast<size_t>(length)));
     if (!signatureBlock) Fail(E_NO_MEMORY);
-    if (std::fseek(file, start, SEEK_SET) != 0 ||
+    if (!platform::SeekFile(file, start) ||
         std::fread(signatureBlock, 1, static_cast<size_t>(length), file) != static_cast<size_t>(length))
         Fail(E_EREAD);
 }
@@ -131,7 +131,7 @@ void ZbkEntryList::ReadSignatureBlock(FILE* file) {
 int ZbkEntryList::SaveHeader(FILE* file) const {
     if (!file) return E_EWRITE;
     if (count == 0) return E_SUCCESS;
-    if (std::fseek(file, 0, SEEK_SET) != 0) return E_EWRITE;
+    if (!platform::SeekFile(file, 0)) return E_EWRITE;
     for (int32_t i = 0; i < count; ++i) {
         int result = entries[i]->WriteEntry(file);
         if (result != E_SUCCESS) return result;

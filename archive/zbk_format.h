@@ -12,6 +12,10 @@ constexpr uint32_t MethodStored = 0;
 constexpr uint32_t MethodCompressed = 0x43707273;
 constexpr uint32_t MethodVersion = 0x56657273;
 
+// The largest entry: its sizes are 32-bit fields. Archives have no limit of their own; the
+// data blocks lie one after another, at 64-bit positions.
+constexpr uint64_t kEntrySizeLimit = 0xFFFFFFFFull;
+
 // Bytes a record takes besides its name: the name's terminating 0 and five 32-bit numbers.
 constexpr uint32_t kZbkRecordFixedBytes = 21;
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -12,7 +14,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 char* ReadTextLine(FILE* file, bool trim, bool* outOfMemory) {
     if (outOfMemory) *outOfMemory = false;
     if (!file) return nullptr;
-    long start = std::ftell(file);
+    int64_t start = platform::TellFile(file);
     if (start < 0) return nullptr;
     int c = std::fgetc(file);
     if (c == EOF) return nullptr;
@@ -26,7 +28,7 @@ char* ReadTextLine(FILE* file, bool trim, bool* outOfMemory) {
         if (outOfMemory) *outOfMemory = true;
         return nullptr;
     }
-    if (std::fseek(file, start, SEEK_SET) != 0 || std::fread(text, 1, length, file) != length) {
+    if (!platform::SeekFile(file, start) || std::fread(text, 1, length, file) != length) {
         std::free(text);
         return nullptr;
     }
@@ -42,7 +44,7 @@ char* ReadStoredLine(FILE* file, char** stored, size_t* storedSize, bool* failed
     *storedSize = 0;
     *failed = true;
     if (!file) return nullptr;
-    long start = std::ftell(file);
+    int64_t start = platform::TellFile(file);
     if (start < 0) return nullptr;
     bool outOfMemory = false;
     char* text = ReadTextLine(file, false, &outOfMemory);
@@ -52,10 +54,10 @@ char* ReadStoredLine(FILE* file, char** stored, size_t* storedSize, bool* failed
         *failed = outOfMemory || !std::feof(file) || std::ferror(file);
         return nullptr;
     }
-    long end = std::ftell(file);
+    int64_t end = platform::TellFile(file);
     size_t size = end > start ? static_cast<size_t>(end - start) : 0;
     char* bytes = size > 0 ? static_cast<char*>(std::malloc(size)) : nullptr;
-    if (!bytes || std::fseek(file, start, SEEK_SET) != 0 || std::fread(bytes, 1, size, file) != size) {
+    if (!bytes || !platform::SeekFile(file, start) || std::fread(bytes, 1, size, file) != size) {
         std::free(bytes);
         std::free(text);
         return nullptr;

@@ -138,10 +138,13 @@ struct tHeaderDataExW {
 };
 #undef KYR_HEADER_EX_FIELDS
 
-// Record sizes fill a host record of either width; the 32-bit one keeps the low half.
+// Record sizes fill a host record of either width. The older record's fields are signed:
+// a size of 2 GiB or more shows as the largest they hold, never as a negative size, and
+// the wide and Ex records carry the whole value.
+inline int ClampedHeaderSize(uint64_t size) { return size > INT32_MAX ? INT32_MAX : static_cast<int>(size); }
 inline void SetHeaderSizes(tHeaderData* h, uint64_t pack, uint64_t unp) {
-    h->PackSize = static_cast<int>(pack);
-    h->UnpSize = static_cast<int>(unp);
+    h->PackSize = ClampedHeaderSize(pack);
+    h->UnpSize = ClampedHeaderSize(unp);
 }
 inline void SetHeaderSizes(tHeaderDataEx* h, uint64_t pack, uint64_t unp) {
     h->PackSize = static_cast<unsigned int>(pack);

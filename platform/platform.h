@@ -133,6 +133,8 @@ bool MakeDirectory(const char* path);
 bool ExtendFile(FILE* file, int64_t length);
 // Moves to an absolute offset; false on failure.
 bool SeekFile(FILE* file, int64_t offset);
+// The absolute offset of an open file, or -1.
+int64_t TellFile(FILE* file);
 // Length of an open file, or -1.
 int64_t OpenFileLength(FILE* file);
 

@@ -211,6 +211,8 @@ int64_t OpenFileLength(FILE* file) {
 
 bool SeekFile(FILE* file, int64_t offset) { return file && fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
+int64_t TellFile(FILE* file) { return file ? static_cast<int64_t>(ftello(file)) : -1; }
+
 int CompareNoCase(const char* a, const char* b) { return strcasecmp(a, b); }
 
 int CollateNoCase(const char* a, const char* b) { return strcasecmp(a, b); }

@@ -342,6 +342,8 @@ int64_t OpenFileLength(FILE* file) {
 
 bool SeekFile(FILE* file, int64_t offset) { return file && _fseeki64(file, offset, SEEK_SET) == 0; }
 
+int64_t TellFile(FILE* file) { return file ? _ftelli64(file) : -1; }
+
 int CompareNoCase(const char* a, const char* b) { return _stricmp(a, b); }
 
 int CollateNoCase(const char* a, const char* b) { return _stricoll(a, b); }

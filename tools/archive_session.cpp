@@ -111,3 +111,32 @@ int ArchiveSession::Close() {
     m_handle = nullptr;
     return result;
 }
+
+uint64_t PackedBytes(const tHeaderDataEx& header) {
+    return static_cast<uint64_t>(header.PackSizeHigh) << 32 | header.PackSize;
+}
+
+uint64_t UnpackedBytes(const tHeaderDataEx& header) {
+    return static_cast<uint64_t>(header.UnpSizeHigh) << 32 | header.UnpSize;
+}
+
+std::vector<ListedEntry> ListEntries(PluginApi& api, const std::string& archive) {
+    std::vector<ListedEntry> entries;
+    ArchiveSession session(api, archive, PK_OM_LIST);
+    if (session.Open(nullptr) != 0) return entries;
+    tHeaderDataEx header;
+    while (session.NextHeader(&header) == 0) {
+        entries.push_back({header.FileName, PackedBytes(header), UnpackedBytes(header)});
+        if (session.Process(PK_SKIP, "", "") != 0) break;
+    }
+    return entries;
+}
+
+std::string FoldedName(std::string name) {
+    for (char& c : name) {
+        if (c == '\\') c = '/';
+        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    while (!name.empty() && name.back() == '/') name.pop_back();
+    return name;
+}

@@ -2,7 +2,9 @@
 // OpenArchive, SetProcessDataProc, ReadHeader/ProcessFile in turn, CloseArchive.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/plugin_api.h"
 
@@ -33,3 +35,19 @@ private:
     int m_openMode;
     void* m_handle = nullptr;
 };
+
+// An entry's sizes as listing gives them: the Ex record's two halves, 64-bit.
+uint64_t PackedBytes(const tHeaderDataEx& header);
+uint64_t UnpackedBytes(const tHeaderDataEx& header);
+
+struct ListedEntry {
+    std::string name;
+    uint64_t packedBytes;
+    uint64_t unpackedBytes;
+};
+// Every entry of the archive as listing shows it; none when it cannot be opened.
+std::vector<ListedEntry> ListEntries(PluginApi& api, const std::string& archive);
+
+// A name as archive lookups compare it: letter case and the kind of separator do not
+// matter, nor separators at its end.
+std::string FoldedName(std::string name);

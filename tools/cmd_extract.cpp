@@ -29,32 +29,19 @@ bool IsSafeEntryName(const std::string& name) {
     return true;
 }
 
-std::string Folded(std::string s) {
-    for (char& c : s) {
-        if (c == '\\') c = '/';
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    while (!s.empty() && s.back() == '/') s.pop_back();
-    return s;
-}
-
 // A requested name selects the entry itself or, as a folder, everything below it; letter
 // case does not matter, as in archive lookups.
 bool Selects(const std::string& request, const std::string& entry) {
-    std::string r = Folded(request), e = Folded(entry);
+    std::string r = FoldedName(request), e = FoldedName(entry);
     return e == r || (e.size() > r.size() && e.compare(0, r.size(), r) == 0 && e[r.size()] == '/');
 }
 
-long long SelectedBytes(PluginApi& api, const std::string& archive, const std::vector<std::string>& requests) {
-    ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(nullptr) != 0) return 0;
-    long long total = 0;
-    tHeaderDataEx header;
-    while (session.NextHeader(&header) == 0) {
+uint64_t SelectedBytes(PluginApi& api, const std::string& archive, const std::vector<std::string>& requests) {
+    uint64_t total = 0;
+    for (const ListedEntry& entry : ListEntries(api, archive)) {
         bool selected = requests.empty();
-        for (const std::string& r : requests) selected = selected || Selects(r, header.FileName);
-        if (selected) total += static_cast<unsigned>(header.UnpSize);
-        if (session.Process(PK_SKIP, "", "") != 0) break;
+        for (const std::string& r : requests) selected = selected || Selects(r, entry.name);
+        if (selected) total += entry.unpackedBytes;
     }
     return total;
 }

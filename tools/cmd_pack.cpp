@@ -3,13 +3,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/multi_string.h"
 #include "platform/platform.h"
+#include "tools/archive_session.h"
 #include "tools/host.h"
 #include "tools/progress.h"
+#include "tools/progress_line.h"
 
 namespace {
 
@@ -48,8 +51,8 @@ const char kPackHelp[] =
     "NAME, or a --sub-path, gives 24.\n"
     "\n"
     "A missing SRCDIR or NAME gives 15, an existing file that is no ZBK archive 14. A file\n"
-    "whose name holds '\\' (possible on Linux) cannot be stored under its name: the\n"
-    "command names it, packs nothing and gives 24.\n"
+    "whose name holds '\\' (possible on Linux) cannot be stored under its name, nor a file\n"
+    "of 4 GiB or more in an entry: the command names it, packs nothing and gives 24.\n"
     "\n"
     "examples:\n"
     "  kyrzbk pack demo.zbk examples/demo\n"
@@ -72,26 +75,69 @@ void AddTree(const std::string& srcDir, const std::string& folder, std::vector<s
     }
 }
 
-// The plug-in refuses the whole request for a file it cannot store under its name; the
-// user learns which one it was.
-void ReportUnstorableName(const std::string& srcDir, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
+// Each entry's size is a 32-bit field.
+constexpr uint64_t kEntrySizeLimit = 1ull << 32;
+
+// The plug-in refuses the whole request for a file it cannot store, by its name or its
+// size, with one code; the user learns which file it was and why.
+void ReportRefusedFile(const std::string& srcDir, const std::vector<std::string>& names,
+                       const std::vector<uint64_t>& sizes) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
         std::string stored;
+        const char* reason = nullptr;
+        std::string size;
         if (!platform::CanStoreName(name.c_str())) {
-            std::fprintf(stderr,
-                         "kyrzbk: %s: the name cannot be stored in an archive ('\\' separates folders there); "
-                         "rename it, nothing was packed\n",
-                         (srcDir + name).c_str());
-            return;
+            reason = "the name cannot be stored in an archive ('\\' separates folders there); rename it";
+        } else if (!platform::ToArchiveText(name, &stored)) {
+            reason = "the name holds characters that the system's ANSI code page, in which archives keep names, "
+                     "lacks; rename it";
+        } else if (sizes[i] >= kEntrySizeLimit) {
+            size = "4 GiB or more (" + ByteSize(sizes[i]) + "), more than an entry can hold";
+            reason = size.c_str();
         }
-        if (!platform::ToArchiveText(name, &stored)) {
-            std::fprintf(stderr,
-                         "kyrzbk: %s: the name holds characters that the system's ANSI code page, in which "
-                         "archives keep names, lacks; rename it, nothing was packed\n",
-                         (srcDir + name).c_str());
+        if (reason) {
+            std::fprintf(stderr, "kyrzbk: %s: %s; nothing was packed\n", (srcDir + name).c_str(), reason);
             return;
         }
     }
+}
+
+// What packing into an existing archive copies besides the files: the entries it keeps.
+// The plug-in counts the files' bytes, or reports percentages of both.
+uint64_t KeptBytes(PluginApi& api, const std::string& archive, const std::string& subPath,
+                   const std::vector<std::string>& names) {
+    platform::FoundFile existing;
+    if (!platform::FindFile(archive.c_str(), &existing)) return 0;
+    std::set<std::string> added;
+    std::string prefix = subPath.empty() ? std::string() : FoldedName(subPath) + "/";
+    for (const std::string& name : names) added.insert(prefix + FoldedName(name));
+    uint64_t kept = 0;
+    for (const ListedEntry& entry : ListEntries(api, archive))
+        if (!added.count(FoldedName(entry.name))) kept += entry.packedBytes;
+    return kept;
+}
+
+// A deletion copies the entries it keeps. Names compare with letter case; "folder/*.*"
+// takes everything below the folder.
+uint64_t DeleteTotal(PluginApi& api, const std::string& archive, const std::vector<std::string>& names) {
+    auto slashed = [](std::string s) {
+        for (char& c : s)
+            if (c == '\\') c = '/';
+        return s;
+    };
+    uint64_t total = 0;
+    for (const ListedEntry& entry : ListEntries(api, archive)) {
+        std::string e = slashed(entry.name);
+        bool deleted = false;
+        for (const std::string& name : names) {
+            std::string n = slashed(name);
+            bool folder = n.size() >= 3 && n.compare(n.size() - 3, 3, "*.*") == 0;
+            deleted = deleted || e == n || (folder && e.compare(0, n.size() - 3, n, 0, n.size() - 3) == 0);
+        }
+        if (!deleted) total += entry.packedBytes;
+    }
+    return total;
 }
 
 // The lines of the first settings section of the plug-in in a settings file, as the
@@ -193,6 +239,7 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
         return ReportFailure(positional[1], E_EOPEN);
 
     std::vector<std::string> names;
+    std::vector<uint64_t> sizes;
     if (positional.size() == 2) {
         AddTree(srcDir, "", &names);
     } else {
@@ -209,16 +256,25 @@ int Pack(HostContext& ctx, const std::vector<std::string>& args) {
             }
         }
     }
+    for (const std::string& name : names) {
+        platform::FoundFile f;
+        bool file = !platform::IsSeparator(name.back()) && platform::FindFile((srcDir + name).c_str(), &f);
+        sizes.push_back(file ? f.size : 0);
+    }
     std::string settings;
     if (!propertyKey.empty()) {
         settings = SettingsWithProperty(ctx.iniPath, propertyKey, propertyValue);
         if (settings.empty()) return ReportFailure("temporary settings file", E_ECREATE);
         ctx.api->SetDefaultParams(settings);
     }
+    uint64_t filesBytes = 0;
+    for (uint64_t size : sizes) filesBytes += size;
+    uint64_t keptBytes = ProgressShown() ? KeptBytes(*ctx.api, archive, subPath, names) : 0;
+    SetProgressTotal(filesBytes + keptBytes, filesBytes);
     int result = ctx.api->Pack(archive, subPath, srcDir, names, move ? PK_PACK_MOVE_FILES : 0);
     FinishProgress();
     if (!settings.empty()) platform::DeleteFileAt(settings.c_str());
-    if (result == E_NOT_SUPPORTED) ReportUnstorableName(srcDir, names);
+    if (result == E_NOT_SUPPORTED) ReportRefusedFile(srcDir, names, sizes);
     if (result == E_BAD_DATA && names.size() == 1)
         std::fprintf(stderr, "kyrzbk: if %s is a configuration file, kyrzbk encode %s%s shows where the text "
                              "is refused\n", archive.c_str(), srcDir.c_str(), names[0].c_str());
@@ -232,6 +288,7 @@ int Delete(HostContext& ctx, const std::vector<std::string>& args) {
         // A folder is deleted with everything below it, as the file manager asks for it.
         names.push_back(platform::IsSeparator(args[i].back()) ? args[i] + "*.*" : args[i]);
     }
+    SetProgressTotal(ProgressShown() ? DeleteTotal(*ctx.api, args[0], names) : 0);
     int result = ctx.api->Delete(args[0], names);
     FinishProgress();
     return result ? ReportFailure(args[0], result) : 0;

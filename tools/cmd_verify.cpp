@@ -26,15 +26,9 @@ fs::path MakeScratchFolder() {
     return {};
 }
 
-long long TotalBytes(PluginApi& api, const std::string& archive) {
-    ArchiveSession session(api, archive, PK_OM_LIST);
-    if (session.Open(nullptr) != 0) return 0;
-    long long total = 0;
-    tHeaderDataEx header;
-    while (session.NextHeader(&header) == 0) {
-        total += static_cast<unsigned>(header.UnpSize);
-        if (session.Process(PK_SKIP, "", "") != 0) break;
-    }
+uint64_t TotalBytes(PluginApi& api, const std::string& archive) {
+    uint64_t total = 0;
+    for (const ListedEntry& entry : ListEntries(api, archive)) total += entry.unpackedBytes;
     return total;
 }
 

@@ -1,36 +1,33 @@
 #include "tools/progress.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
 #include "tools/plugin_text.h"
+#include "tools/progress_line.h"
 
 namespace {
 bool g_enabled = false;
 bool g_lineShown = false;
-std::string g_item;
-long long g_bytes = 0;
-long long g_total = 0;
-long long g_done = 0;
-int g_percent = -1; // of the whole operation, once the plug-in reports one
+ProgressLine g_line;
 
-std::string Bar(long long done, long long total) {
-    constexpr int kWidth = 24;
-    if (done > total) done = total;
-    int filled = static_cast<int>(done * kWidth / total);
-    int percent = static_cast<int>(done * 100 / total);
-    return "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " + std::to_string(percent) + "%";
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+void Draw(double now) {
+    std::fprintf(stderr, "\r\033[K%s", g_line.Text(now).c_str());
+    std::fflush(stderr);
+    g_line.Drawn(now);
+    g_lineShown = true;
 }
 } // namespace
 
 void ConfigureProgress(bool enabled) { g_enabled = enabled && platform::IsTerminal(stderr); }
 
-void SetProgressTotal(long long totalBytes) {
-    g_total = totalBytes > 0 ? totalBytes : 0;
-    g_done = 0;
-    g_percent = -1;
-}
+bool ProgressShown() { return g_enabled; }
+
+void SetProgressTotal(uint64_t totalBytes, uint64_t countedBytes) { g_line.Start(totalBytes, countedBytes, Now()); }
 
 namespace {
 
@@ -61,38 +58,17 @@ void TestHooks(const char* text) {
 int KYR_CALL HostProgress(char* text, int count) {
     TestHooks(text);
     if (!g_enabled) return 1;
-    if (text && g_item != text) {
-        g_item = text;
-        g_bytes = 0;
-    }
-    // Positive counts are bytes; -1000 to -1100 give the whole operation's percentage
-    // (-1 to -100, the current item's, the line does not show).
-    if (count > 0) {
-        g_bytes += count;
-        g_done += count;
-    } else if (count <= kWholeOperationPercent && count >= kWholeOperationPercent - 100) {
-        g_percent = kWholeOperationPercent - count;
-    }
-    std::string item = g_item.size() > 40 ? "..." + g_item.substr(g_item.size() - 37) : g_item;
-    if (g_percent >= 0)
-        std::fprintf(stderr, "\r\033[K%s %-40s", Bar(g_percent, 100).c_str(), item.c_str());
-    else if (g_total > 0)
-        std::fprintf(stderr, "\r\033[K%s %-40s %12lld bytes", Bar(g_done, g_total).c_str(), item.c_str(), g_bytes);
-    else
-        std::fprintf(stderr, "\r\033[K%-50s %12lld bytes", item.c_str(), g_bytes);
-    std::fflush(stderr);
-    g_lineShown = true;
+    g_line.Report(text, count);
+    double now = Now();
+    if (g_line.Due(now)) Draw(now);
     return 1;
 }
 
 void FinishProgress() {
     if (g_lineShown) std::fprintf(stderr, "\r\033[K");
     g_lineShown = false;
-    g_item.clear();
-    g_bytes = 0;
-    g_total = 0;
-    g_done = 0;
-    g_percent = -1;
+    // The next report draws the line again at once, below what was printed meanwhile.
+    g_line.Drawn(-1);
 }
 
 int KYR_CALL HostProgressW(WideChar* text, int count) { return ForwardWideText(HostProgress, text, count); }

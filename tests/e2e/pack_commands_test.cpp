@@ -219,4 +219,40 @@ TEST_F(PackCommands, AFileThatCannotKeepItsNameFailsTheWholePack) {
     }
 }
 
+// An entry's size is a 32-bit field. The files are sparse, so that they cost no disk.
+TEST_F(PackCommands, AFileOf4GiBOrMoreFailsTheWholePackAndIsNamed) {
+    struct Case {
+        const char* what;
+        const char* name; // as an archive names it; .dat is stored, .txt compressed by the built-in settings
+        uint64_t size;
+        bool existing;
+        const char* shown;
+    } const cases[] = {
+        {"exactly 4 GiB, new archive", "data\\huge.dat", 4ull << 30, false, "4.00 GiB"},
+        {"to be compressed", "data\\huge.txt", 6ull << 30, false, "6.00 GiB"},
+        {"added to an existing archive", "data\\huge.dat", (5ull << 30) + 1, true, "5.00 GiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(archive);
+        std::vector<unsigned char> before;
+        if (c.existing) {
+            ASSERT_EQ(Host({"pack", archive, dir.File("src"), "readme.txt"}).status, 0);
+            before = ReadFileBytes(archive);
+        }
+        std::string huge = dir.File("src/") + HostName(c.name);
+        WriteFileBytes(huge, {});
+        fs::resize_file(huge, c.size);
+        HostRun run = Host({"pack", archive, dir.File("src")});
+        fs::remove(huge);
+        EXPECT_EQ(run.status, 24);
+        std::string message = HostName(c.name) + ": 4 GiB or more (" + c.shown +
+                              "), more than an entry can hold; nothing was packed";
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_EQ(FileExists(archive), c.existing);
+        if (c.existing) EXPECT_EQ(ReadFileBytes(archive), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), c.existing ? 2 : 1);
+    }
+}
+
 } // namespace

@@ -63,6 +63,12 @@ unsigned ByteSum(const std::vector<unsigned char>& bytes) {
     return sum;
 }
 
+std::vector<unsigned char> LiteralTestStream(const std::vector<unsigned char>& plain) {
+    StreamWriter writer;
+    for (unsigned char c : plain) writer.Literal(c);
+    return writer.Finish(ByteSum(plain));
+}
+
 std::vector<unsigned char> EncodeTestStream(const std::vector<unsigned char>& plain) {
     std::vector<unsigned char> window(kPrefix, ' ');
     window.insert(window.end(), plain.begin(), plain.end());

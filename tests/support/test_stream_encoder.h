@@ -7,5 +7,8 @@
 #include <vector>
 
 std::vector<unsigned char> EncodeTestStream(const std::vector<unsigned char>& plain);
+// The same bytes as literals only, eight to a flag byte, so that a test knows where each
+// token lies: byte i of the input is byte i + i / 8 + 1 of the stream.
+std::vector<unsigned char> LiteralTestStream(const std::vector<unsigned char>& plain);
 // Sum of the bytes modulo 2^32, the checksum that ends a stream.
 unsigned ByteSum(const std::vector<unsigned char>& bytes);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -40,6 +42,128 @@ Decoded Decode(const std::vector<unsigned char>& block, ProgressLog* log = nullp
 }
 
 std::string Text(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Hands the block out in pieces of one size; the sink may refuse from a chosen write on,
+// and the source may run dry after a chosen number of bytes.
+class PieceSource : public DecodeSource {
+public:
+    PieceSource(const std::vector<unsigned char>& block, size_t piece, size_t available)
+        : m_block(block), m_piece(piece), m_available(std::min(available, block.size())) {}
+    size_t Read(unsigned char* into, size_t n) override {
+        size_t k = std::min({n, m_piece, m_available - m_next});
+        std::memcpy(into, m_block.data() + m_next, k);
+        m_next += k;
+        return k;
+    }
+
+private:
+    const std::vector<unsigned char>& m_block;
+    size_t m_piece, m_available, m_next = 0;
+};
+
+class CollectingSink : public DecodeSink {
+public:
+    explicit CollectingSink(int refuseFrom = -1) : m_refuseFrom(refuseFrom) {}
+    bool Write(const unsigned char* bytes, size_t n) override {
+        if (m_refuseFrom >= 0 && m_writes++ >= m_refuseFrom) return false;
+        out.append(reinterpret_cast<const char*>(bytes), n);
+        return true;
+    }
+    std::string out;
+
+private:
+    int m_refuseFrom, m_writes = 0;
+};
+
+Decoded DecodeInPieces(const std::vector<unsigned char>& block, size_t piece, DecodeBufferSizes sizes,
+                       ProgressLog* log) {
+    PieceSource source(block, piece, SIZE_MAX);
+    CollectingSink sink;
+    g_log = log;
+    int result = DecompressStream(source, block.size(), sink, "dir\\entry.txt", Record, sizes);
+    g_log = nullptr;
+    return {result, sink.out, ""};
+}
+
+TEST(DecompressStream, EveryPieceAndBufferSizeGivesTheSameBytesVerdictAndReports) {
+    // Long enough that references cross many window moves, with text, runs and noise.
+    std::vector<unsigned char> text;
+    for (int i = 0; text.size() < 300000; ++i) {
+        std::string word = "line " + std::to_string(i % 977) + (i % 5 ? " of words " : std::string(40, '-')) + "\n";
+        text.insert(text.end(), word.begin(), word.end());
+        if (i % 97 == 0)
+            for (int k = 0; k < 300; ++k) text.push_back(static_cast<unsigned char>(k * 7919 % 251));
+    }
+    std::vector<unsigned char> wrongSum = EncodeTestStream(text);
+    wrongSum[wrongSum.size() - 1] ^= 0x40;
+    std::vector<unsigned char> cutReference = EncodeTestStream(text);
+    cutReference.resize(cutReference.size() / 2);
+    cutReference.insert(cutReference.end(), {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    struct Block {
+        const char* label;
+        std::vector<unsigned char> bytes;
+    } const blocks[] = {
+        {"text", EncodeTestStream(text)},
+        {"wrong checksum", wrongSum},
+        {"cut half-way, zeros behind", cutReference},
+        {"three literals", Hex("07 41 42 43 C6 00 00 00")},
+    };
+    const size_t pieces[] = {1, 2, 7, 17, 4096, SIZE_MAX};
+    DecodeBufferSizes smallest, odd, roomy;
+    smallest.input = smallest.output = 0;
+    odd.input = 101;
+    odd.output = 5000;
+    const DecodeBufferSizes sizes[] = {smallest, odd, roomy};
+    for (const Block& b : blocks) {
+        SCOPED_TRACE(b.label);
+        ProgressLog expectedLog;
+        Decoded expected = Decode(b.bytes, &expectedLog);
+        for (size_t piece : pieces) {
+            for (const DecodeBufferSizes& size : sizes) {
+                SCOPED_TRACE("piece " + std::to_string(piece) + ", buffers " + std::to_string(size.input) + "/" +
+                             std::to_string(size.output));
+                ProgressLog log;
+                Decoded d = DecodeInPieces(b.bytes, piece, size, &log);
+                EXPECT_EQ(d.result, expected.result);
+                EXPECT_EQ(log.calls, expectedLog.calls);
+                // The sink sees the whole output before the checksum is compared.
+                if (expected.result == 0 || expected.result == E_BAD_ARCHIVE) {
+                    EXPECT_TRUE(d.output == expected.output);
+                }
+            }
+        }
+    }
+}
+
+TEST(DecompressStream, ASourceThatRunsDryOrASinkThatRefusesEndsIt) {
+    std::vector<unsigned char> plain(200000);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<unsigned char>(i * i % 253);
+    const std::vector<unsigned char> block = EncodeTestStream(plain);
+    struct Case {
+        const char* label;
+        size_t available; // bytes the source has
+        int refuseFrom;   // sink writes taken before it refuses; -1 never
+        int result;
+    } const cases[] = {
+        {"nothing to read", 0, -1, E_EREAD},
+        {"dry half-way through the tokens", block.size() / 2, -1, E_EREAD},
+        {"dry inside the checksum", block.size() - 2, -1, E_EREAD},
+        {"sink refuses the first write", SIZE_MAX, 0, E_EWRITE},
+        {"sink refuses half-way", SIZE_MAX, 2, E_EWRITE},
+        {"everything at hand", SIZE_MAX, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        PieceSource source(block, 1000, c.available);
+        CollectingSink sink(c.refuseFrom);
+        DecodeBufferSizes small;
+        small.output = 50000;
+        EXPECT_EQ(DecompressStream(source, block.size(), sink, "x", nullptr, small), c.result);
+        if (c.result == 0) {
+            EXPECT_TRUE(sink.out == Text(plain));
+        }
+    }
+}
 
 TEST(DecompressEntry, KnownStreams) {
     struct Case {
@@ -156,14 +280,7 @@ TEST(DecompressEntry, ProgressCountsMatchATokenByTokenWalk) {
     // A stream of single-byte literals: each token adds one byte, so steps are exactly 1024.
     std::vector<unsigned char> plain(3000);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<unsigned char>(i % 251);
-    std::vector<unsigned char> stream;
-    for (size_t i = 0; i < plain.size(); ++i) {
-        if (i % 8 == 0) stream.push_back(0xFF);
-        stream.push_back(plain[i]);
-    }
-    stream.push_back(0x00); // 3000 literals fill their last group
-    unsigned sum = ByteSum(plain);
-    for (int i = 0; i < 4; ++i) stream.push_back(static_cast<unsigned char>(sum >> (8 * i)));
+    std::vector<unsigned char> stream = LiteralTestStream(plain);
     ProgressLog log;
     ASSERT_EQ(Decode(stream, &log).result, 0);
     ASSERT_EQ(log.calls.size(), 4u);
