@@ -21,11 +21,12 @@ namespace {
 
 std::vector<int> g_counts;
 std::vector<std::string> g_texts; // "(null)" for a null text
+size_t g_stopAt = SIZE_MAX;       // the call that answers stop
 
 int KYR_CALL Record(char* text, int count) {
     g_counts.push_back(count);
     g_texts.push_back(text ? text : "(null)");
-    return 1;
+    return g_counts.size() - 1 == g_stopAt ? 0 : 1;
 }
 
 // What a host makes of the reports of one operation.
@@ -197,6 +198,17 @@ TEST_F(ProgressConvention, LongItemsOfUpdatesAndDeletionsReportInPieces) {
             EXPECT_LE(share, before);
             EXPECT_GE(share, after);
         }
+        // A stop answered to the first piece ends the change there, the archive as it was.
+        fs::remove(archive);
+        ASSERT_EQ(Pack(row.packedFirst), 0);
+        const std::vector<unsigned char> unchanged = ReadFileBytes(archive);
+        g_counts.clear();
+        g_texts.clear();
+        g_stopAt = at + 1;
+        EXPECT_EQ(row.run(), E_EABORTED);
+        g_stopAt = SIZE_MAX;
+        EXPECT_EQ(g_texts.size(), at + 2);
+        EXPECT_EQ(ReadFileBytes(archive), unchanged);
     }
 }
 
