@@ -50,7 +50,7 @@ public:
         m_nextPace = kPaceStep;
     }
     // The bytes of an item between two such calls.
-    static constexpr uint64_t kPaceStep = 8u << 20;
+    static constexpr uint64_t kPaceStep = kLongItemReportBytes;
 
     // The longest compressed stream an entry may have (its record's size is 32-bit); a
     // longer one is taken back and the file stored. Lowered only by tests, which also

@@ -234,16 +234,14 @@ int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, i
         if (int r = DecompressStream(source, count, sink, shownName.c_str(), m_processDataProc)) return r;
         return PutInPlace(out, placed);
     }
-    if (int r = CopyStoredData(out.File(), offset, count)) return r;
+    uint64_t reported = 0;
+    if (int r = CopyStoredData(out.File(), offset, count, shownName.c_str(), &reported)) return r;
     if (int r = PutInPlace(out, placed)) return r;
-    // One report after the file is written, as the host has always had it; a count beyond
-    // the callback's range goes in pieces that add up to it. A stop comes after the file is
-    // complete and in place, and leaves it there.
-    for (uint64_t left = count; left > 0 && m_processDataProc;) {
-        int n = static_cast<int>(std::min<uint64_t>(left, INT32_MAX));
-        if (!ReportProgress(shownName.c_str(), n)) return E_EABORTED;
-        left -= static_cast<uint64_t>(n);
-    }
+    // The last report comes once the file is written, as the host has always had it: a stop
+    // there leaves the complete file in place. A stop at an earlier piece of a long entry
+    // leaves a file of that name as it was.
+    if (m_processDataProc && !ReportProgress(shownName.c_str(), static_cast<int>(count - reported)))
+        return E_EABORTED;
     return E_SUCCESS;
 }
 
@@ -255,28 +253,43 @@ int CZbkArchiveManager::PutInPlace(ReplacementFile& out, bool* placed) {
     return E_SUCCESS;
 }
 
-// Inside the kernel where the system can, the rest through one buffer of fixed size.
-int CZbkArchiveManager::CopyStoredData(FILE* out, int64_t offset, uint32_t count) {
-    uint64_t from = static_cast<uint64_t>(offset), left = count;
+// Inside the kernel where the system can, the rest through one buffer of fixed size, in
+// pieces that a long entry reports as they are written.
+int CZbkArchiveManager::CopyStoredData(FILE* out, int64_t offset, uint32_t count, const char* shownName,
+                                       uint64_t* reported) {
+    uint64_t from = static_cast<uint64_t>(offset), written = 0;
+    std::unique_ptr<unsigned char[]> buffer;
+    while (written < count) {
+        uint64_t piece = std::min<uint64_t>(count - written, kLongItemReportBytes);
+        if (int r = CopyPiece(out, from + written, written, piece, &buffer)) return r;
+        written += piece;
+        if (written < count && m_processDataProc) {
+            if (!ReportProgress(shownName, static_cast<int>(piece))) return E_EABORTED;
+            *reported += piece;
+        }
+    }
+    return E_SUCCESS;
+}
+
+int CZbkArchiveManager::CopyPiece(FILE* out, uint64_t from, uint64_t to, uint64_t count,
+                                  std::unique_ptr<unsigned char[]>* buffer) {
     // Below this a system call costs more than the copy it saves. Above it the kernel wins
     // wherever the entry starts within a page: from an odd offset it is slower than from a
     // page boundary, but still a quarter faster than the copy through the streams' buffers.
     constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
-    if (left >= kKernelCopyMinimum) {
-        uint64_t copied = CopyInKernel(m_archiveFile, from, out, 0, left);
-        from += copied;
-        left -= copied;
-    }
+    uint64_t copied = count >= kKernelCopyMinimum ? CopyInKernel(m_archiveFile, from, out, to, count) : 0;
+    uint64_t left = count - copied;
     if (left == 0) return E_SUCCESS;
     constexpr uint64_t kCopyBufferSize = 1 << 20;
     size_t size = static_cast<size_t>(std::min(left, kCopyBufferSize));
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]);
-    if (!buffer) return E_NO_MEMORY;
-    if (!platform::SeekFile(m_archiveFile, static_cast<int64_t>(from))) return E_EREAD;
+    if (!*buffer) buffer->reset(new (std::nothrow) unsigned char[kCopyBufferSize]);
+    if (!*buffer) return E_NO_MEMORY;
+    if (!platform::SeekFile(m_archiveFile, static_cast<int64_t>(from + copied))) return E_EREAD;
+    if (!platform::SeekFile(out, static_cast<int64_t>(to + copied))) return E_EWRITE;
     while (left > 0) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, size));
-        if (ReadUpTo(m_archiveFile, buffer.get(), n) != n) return E_EREAD;
-        if (!WriteFully(out, buffer.get(), n)) return E_EWRITE;
+        if (ReadUpTo(m_archiveFile, buffer->get(), n) != n) return E_EREAD;
+        if (!WriteFully(out, buffer->get(), n)) return E_EWRITE;
         left -= n;
     }
     return E_SUCCESS;

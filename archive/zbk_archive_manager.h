@@ -92,7 +92,11 @@ private:
     int64_t CurrentDataOffset();
     // *placed tells whether the target now holds the whole entry, whatever the result.
     int ExtractData(const char* target, const ZbkEntry* entry, int64_t offset, bool* placed);
-    int CopyStoredData(FILE* out, int64_t offset, uint32_t count);
+    // Reports every piece of a long entry but the last; *reported: the bytes reported.
+    int CopyStoredData(FILE* out, int64_t offset, uint32_t count, const char* shownName, uint64_t* reported);
+    // Copies count bytes from the archive at `from` to `out` at `to`; the buffer is made on
+    // first use.
+    int CopyPiece(FILE* out, uint64_t from, uint64_t to, uint64_t count, std::unique_ptr<unsigned char[]>* buffer);
     static int PutInPlace(ReplacementFile& out, bool* placed);
 
     int64_t m_archiveLength;

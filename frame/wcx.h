@@ -45,6 +45,9 @@ constexpr int kHostPathMax = 260;
 // percentage and -1000 to -1100 the whole operation's. A host may divide a byte count by a
 // total of 0 (a deletion has none), so operations without bytes report percentages only.
 constexpr int kWholeOperationPercent = -1000;
+// A long item reports at least every this many bytes, so that the host's bar moves and a
+// stop is heard while it is worked on.
+constexpr uint64_t kLongItemReportBytes = 8u << 20;
 inline int WholeOperationProgress(uint64_t done, uint64_t total) {
     uint64_t percent = total == 0 || done >= total ? 100 : done * 100 / total;
     return kWholeOperationPercent - static_cast<int>(percent);

@@ -185,10 +185,13 @@ TEST(LargeEntries, ExtractThroughManyBufferRefills) {
         const char* label;
         bool compressed;
         bool kernelCopy;
+        int stopAfter; // -1: never
     } const cases[] = {
-        {"stored, copied by the system where it can", false, true},
-        {"stored, copied through the buffer", false, false},
-        {"compressed", true, false},
+        {"stored, copied by the system where it can", false, true, -1},
+        {"stored, copied through the buffer", false, false, -1},
+        {"compressed", true, false, -1},
+        // A long stored entry reports while it is copied: a stop there leaves no file.
+        {"stored, stopped at its first piece", false, true, 0},
     };
     const std::vector<unsigned char> plain = hard_inputs::RepeatedRecords(97, 30, 24 * kMiB + 12345, 3);
     for (const Case& c : cases) {
@@ -209,10 +212,18 @@ TEST(LargeEntries, ExtractThroughManyBufferRefills) {
         ASSERT_EQ(ReadHeader(archive.handle, &header), 0);
         RefuseKernelCopies(!c.kernelCopy);
         Progress progress;
+        progress.stopAfter = c.stopAfter;
         g_progress = &progress;
         int result = archive.Extract(dir.File("large.out"));
         ClearIoFaults();
+        if (c.stopAfter >= 0) {
+            EXPECT_EQ(result, E_EABORTED);
+            EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"archive.zbk"});
+            continue;
+        }
         ASSERT_EQ(result, 0);
+        // The host hears of the entry while it is written, not only at its end.
+        EXPECT_GT(progress.calls, static_cast<int>(plain.size() / kLongItemReportBytes));
         EXPECT_TRUE(ReadFileBytes(dir.File("large.out")) == plain);
         // Every byte is reported once, whatever the path it took.
         EXPECT_EQ(progress.bytes, plain.size());
