@@ -15,6 +15,11 @@
 
 namespace {
 
+// The expanded data go straight from the decoder's output buffer to the file, without the
+// copy a stream buffer would add (a quarter of a large entry's extraction time): this many
+// bytes per write for a large entry.
+constexpr size_t kDecodeOutputBytes = 1 << 20;
+
 constexpr int kCapabilityMask = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT;
 
 // An entry's block, read on from the archive's position through the test's fault switch.
@@ -231,7 +236,10 @@ int CZbkArchiveManager::ExtractData(const char* target, const ZbkEntry* entry, i
         if (!platform::SeekFile(m_archiveFile, offset)) return E_EREAD;
         ArchiveSource source(m_archiveFile);
         FileSink sink(out.File());
-        if (int r = DecompressStream(source, count, sink, shownName.c_str(), m_processDataProc)) return r;
+        DecodeBufferSizes sizes;
+        if (entry->uncompressedSize >= kDecodeOutputBytes) sizes.output = kDecodeOutputBytes;
+        std::setvbuf(out.File(), nullptr, _IONBF, 0);
+        if (int r = DecompressStream(source, count, sink, shownName.c_str(), m_processDataProc, sizes)) return r;
         return PutInPlace(out, placed);
     }
     uint64_t reported = 0;

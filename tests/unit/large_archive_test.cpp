@@ -134,7 +134,7 @@ TEST(ExtractionOverAnExistingFile, OnlyACompleteSoundEntryReplacesIt) {
         // 3072 steps of 1024 literals, the rest (0), then the verification.
         {"compressed, stopped at the verification", true, kNone, 3073, IoFault::Count, 0, E_EABORTED, false},
         {"compressed, the archive read fails half-way", true, kNone, -1, IoFault::Read, 20, E_EREAD, false},
-        {"compressed, a write fails half-way", true, kNone, -1, IoFault::Write, 25, E_EWRITE, false},
+        {"compressed, a write fails half-way", true, kNone, -1, IoFault::Write, 2, E_EWRITE, false},
         {"stored, the archive read fails half-way", false, kNone, -1, IoFault::Read, 2, E_EREAD, false},
         {"stored, a write fails half-way", false, kNone, -1, IoFault::Write, 2, E_EWRITE, false},
         // The one report of a stored entry comes when it is complete and in place.
