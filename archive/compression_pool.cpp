@@ -84,7 +84,7 @@ void CompressionPool::Fill() {
         Job* job = m_plan[m_nextToRead].get();
         size_t inFlight = m_nextToRead - m_nextToTake;
         if (inFlight >= m_maxJobs) return;
-        if (inFlight > 0 && m_bytesInFlight + job->fileSize > m_maxBytes) return;
+        if (m_bytesInFlight + job->fileSize > m_maxBytes) return;
         ReadAhead(job);
         m_bytesInFlight += job->fileSize;
         ++m_nextToRead;

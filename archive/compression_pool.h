@@ -82,8 +82,8 @@ private:
 
     const int m_threads;
     // In flight are the jobs read ahead and not yet finished: at most m_maxJobs of them,
-    // holding at most m_maxBytes of file data, unless it is a single file that is larger:
-    // that one is then alone, as a pack on one thread would hold it.
+    // holding at most m_maxBytes of file data (only files that fit it many times over are
+    // planned).
     const size_t m_maxJobs;
     const uint64_t m_maxBytes;
     uint64_t m_bytesInFlight = 0;
